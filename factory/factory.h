@@ -1,0 +1,132 @@
+#pragma once
+// The object factory client: the only way the program reaches a Varelo server.
+// Late-bound like the component it replaces: classes, properties, methods and
+// queries are named by text, case-insensitively, values are QVariant (text or
+// number). Every failure throws factory::Error with a number and a description.
+//
+// Round trips: OpenId brings the whole object; property reads cost none;
+// property writes are kept until sys_Save (one round trip); New and Static cost
+// none; sys_close of an unchanged object costs none; Execute is one round trip
+// and brings the first batch of rows, Next fetches further batches; a class
+// method is one round trip. Factory::roundTrips() counts them.
+
+#include "factory/error.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include <memory>
+
+namespace factory {
+
+class Connection; // wire-level connection, shared by a factory and the objects it made
+
+// A server object opened by id or made with New.
+class Instance final
+{
+public:
+    Instance(std::shared_ptr<Connection> conn, QString className, QString id, QVariantMap properties,
+             QVariantMap displayForms, bool isNew, QVariant initialValue);
+    ~Instance();
+    Q_DISABLE_COPY_MOVE(Instance)
+
+    QString className() const;   // canonical spelling as the server declares it
+    QString id() const;          // "" for a new object until it is saved
+    bool isNew() const;
+
+    // Property read (no round trip). Unknown property of an opened object: Error 2002.
+    // A new object answers "" for a property it has not been given yet.
+    QVariant get(const QString &property) const;
+    // Property write, kept until sys_Save.
+    void set(const QString &property, const QVariant &value);
+
+    // Instance method by name: "sys_Save", "sys_close", "<property>LogicalToODBC"(raw).
+    // Anything else goes to the server as an instance method call.
+    QVariant call(const QString &method, const QVariantList &args = {});
+
+    void sys_Save();  // one round trip when something changed or the object is new
+    void sys_close(); // no round trip
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// A class object (Static): class methods called by name.
+class ClassObject final
+{
+public:
+    ClassObject(std::shared_ptr<Connection> conn, QString className);
+    ~ClassObject();
+    Q_DISABLE_COPY_MOVE(ClassObject)
+
+    QString className() const;
+    QVariant call(const QString &method, const QVariantList &args = {});
+    void sys_close() {}
+
+private:
+    std::shared_ptr<Connection> m_conn;
+    QString m_className;
+};
+
+// A class query's result set.
+class ResultSet final
+{
+public:
+    ResultSet(std::shared_ptr<Connection> conn, QString className, QString queryName);
+    ~ResultSet(); // closes the server side if still open
+    Q_DISABLE_COPY_MOVE(ResultSet)
+
+    void Execute(const QVariantList &args = {}); // 0 to 5 arguments
+    bool Next();                                  // true while a row is current
+    QVariant GetData(int column) const;           // column counted from 1
+    int columnCount() const;
+    void Close();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+using InstancePtr = std::shared_ptr<Instance>;
+using ClassObjectPtr = std::shared_ptr<ClassObject>;
+using ResultSetPtr = std::shared_ptr<ResultSet>;
+
+// "CacheObject.Factory"
+class Factory final
+{
+public:
+    Factory();
+    ~Factory();
+    Q_DISABLE_COPY_MOVE(Factory)
+
+    // "cn_iptcp:" address "[" port "]:" namespace. False when the server cannot be
+    // reached; an unknown namespace or a malformed string throws.
+    bool Connect(const QString &connectionString);
+    bool IsConnected() const;
+    void Disconnect();
+
+    InstancePtr OpenId(const QString &className, const QString &id);
+    InstancePtr New(const QString &className, const QVariant &initialValue = {});
+    ClassObjectPtr Static(const QString &className);
+    ResultSetPtr ResultSet(const QString &className, const QString &queryName);
+
+    // Infrastructure, not part of the late-bound surface.
+    quint64 roundTrips() const;          // request/answer pairs sent so far
+    int jobNumber() const;               // server job ($J) of this connection, 0 when not connected
+    void setConnectTimeout(int msec);    // default 3000
+    void setCallTimeout(int msec);       // default 30000; a call without answer then fails (1005)
+
+private:
+    std::shared_ptr<Connection> m_conn;
+    int m_connectTimeout = 3000;
+    int m_callTimeout = 30000;
+};
+
+// Late-bound value helpers: "1" and 1 compare equal where a caller tests a number.
+QString toText(const QVariant &v);       // numbers as plain decimals (1, 0.5, -3), no exponent
+double toNumber(const QVariant &v);      // leading numeric part, "" and "abc" give 0
+bool sameValue(const QVariant &a, const QVariant &b); // numeric compare when both look numeric
+
+} // namespace factory

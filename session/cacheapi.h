@@ -1,0 +1,113 @@
+#pragma once
+// Module cacheapi: the program's one server connection, the session values, sign-in,
+// remote commands, text conversion, trace lines and the error box.
+
+#include "factory/factory.h"
+#include "session/connectionfields.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QLineEdit;
+
+namespace cacheapi {
+
+// Session values (module-wide, read by every window).
+struct Profil
+{
+    QString BERGRP, PNAME, PNR, ABTBEZ, ABTNR, HAbtNr, DW, Fax, EMail;
+};
+
+inline const QString DefaultServerIP = QStringLiteral("127.0.0.1");
+
+extern QString Firma;           // "1"
+extern QString Filiale;         // "0"
+extern QString Personalcode;
+extern QString Passwort;
+extern QString Benutzer;        // Personalcode "|" name; empty while nobody is signed in
+extern QString Standort;
+extern QString StandortText;
+extern QString GeraeteStandort;
+extern QString ServerIP;        // DefaultServerIP
+extern QString Port;            // "1973"
+extern QString Namespace;       // "VARELO"
+extern QString WJ;
+extern QString ServerObjekt;
+extern QString ConnString;
+extern QString Kommandozeile;
+extern bool DialogPflicht;
+extern bool AnmeldungFehlgeschlagen;
+extern int BusyDepth;
+extern Profil profil;
+extern std::unique_ptr<factory::Factory> Factory; // the one connection
+
+// Back to the values of a fresh program start (tests).
+void resetSession();
+
+// Trace log and error box.
+void Trace(const QString &source, const QString &step, const QString &detail, int level);
+void CacheFehlermeldung(int number, const QString &description, const QString &text);
+void CacheFehlermeldung(const factory::Error &error, const QString &text);
+void CacheFehlermeldung(const std::exception &error, const QString &text); // number 0 for non-server faults
+
+// Connection.
+void BuildConnString();
+void LoadConnectionSettings();
+void LoadStoredSettings(bool serverOnly);
+void TakeDialogSettings();
+void BeginServerWork(bool hourglass = false, bool silent = false);
+void EndServerWork(bool normalPointer = false);
+void EnsureConnected(bool silent = false);
+void DisconnectServer();
+void WaitHundredths(int n);
+void Ende();
+QString ScramblePassword(const QString &text); // throws std::invalid_argument over 255 characters
+
+// Sign-in.
+bool user_anmeld();
+QString UserFromPassword(const QString &password);
+
+// Remote command helpers.
+QString dbCall(const QString &command, bool &failed, bool silent = false);
+QString ConvertText(const QString &text, const QString &mode, bool upper = true);
+QString ReplaceText(const QString &text, const QString &search, const QString &replacement); // throws
+QString Piece(const QString &text, const QString &delimiter, int n, const QString &defaultValue = {}); // throws
+int PieceCount(const QString &text, QChar delimiter);
+template <class T> void CloseObject(std::shared_ptr<T> &object)
+{
+    try {
+        if (object)
+            object->sys_close();
+    } catch (...) {
+    }
+    object.reset();
+}
+void SelectAllText(QLineEdit *box, bool noFocus);
+
+// The windows the session layer must reach, registered by the sign-in layer at start-up,
+// so the session knows no window class.
+class SignInUi
+{
+public:
+    virtual ~SignInUi() = default;
+    virtual void showSignInDialogModal() = 0;  // FMPass, returns when it is hidden
+    virtual bool signInDialogVisible() = 0;
+    virtual void hideSignInDialog() = 0;
+    virtual void selectPasswordText() = 0;     // SelectAllText on BPASSWORT, with focus
+    virtual void showServerWindowModal() = 0;  // FMServer
+    virtual void hideServerWindow() = 0;
+    virtual void signInExitAction() = 0;       // what FMPass does on "Abbruch": ends the program
+    virtual void stopLockTimer() = 0;          // FMServer's "Lock" timer off
+};
+void setSignInUi(SignInUi *ui);
+SignInUi *signInUi();
+
+// Test seams. The 10-second pause between connection attempts (1000 hundredths) can be
+// shortened; the program always uses 1000.
+void setRetryWaitHundredths(int n);
+// What Ende does after unloading the windows; the program terminates the process.
+void setTerminateHandler(std::function<void()> handler);
+
+} // namespace cacheapi

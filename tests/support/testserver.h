@@ -1,0 +1,46 @@
+#pragma once
+// A real varelo-server for one test: its own data folder, a free loopback port,
+// demo data seeded on start. Stopped (and its folder removed) with the object.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class TestServer
+{
+public:
+    struct Options
+    {
+        bool seedDemo = true;
+        int scale = 1;
+        QStringList namespaces = {QStringLiteral("VARELO")};
+        QString dataDir; // empty: a fresh temporary folder
+    };
+    TestServer();
+    explicit TestServer(Options options);
+    ~TestServer();
+
+    bool start();   // false (with a test warning) when the server did not come up within 30 s
+    void stop();    // terminate and wait
+    void kill();    // SIGKILL, as a crash would
+    bool restart(); // same data folder, same port where possible
+
+    quint16 port() const { return m_port; }
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    QString dataDir() const { return m_dataDir; }
+    // "cn_iptcp:127.0.0.1[port]:NAMESPACE"
+    QString connectionString(const QString &ns = QStringLiteral("VARELO")) const;
+    QString log() const { return m_log; }
+    static QString serverPath();
+
+private:
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::unique_ptr<QProcess> m_process;
+    QString m_dataDir;
+    quint16 m_port = 0;
+    QString m_log;
+};
