@@ -34,7 +34,7 @@ struct BatchContext
     QSqlDatabase db;
     QString ns;
     QString dataDir;   // the server's --data folder
-    QString outputDir; // <data>/output/<namespace>, created on demand
+    QString outputDir; // <data>/output, shared by the namespaces of this server, created on demand
     QString tenant;
     QVariantList args;
     void progress(const QString &text); // kept in the run record
