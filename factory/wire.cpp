@@ -54,7 +54,10 @@ QCborMap ok(const QCborValue &value)
 QCborMap error(int number, const QString &description)
 {
     QCborMap m;
-    m.insert(u"err"_s, QCborArray{number, description});
+    QCborArray err;
+    err.append(number);
+    err.append(description);
+    m.insert(u"err"_s, err);
     return m;
 }
 
