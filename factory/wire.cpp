@@ -1,5 +1,6 @@
 #include "factory/wire.h"
 
+#include <QCborArray>
 #include <QCborParserError>
 #include <QtEndian>
 
