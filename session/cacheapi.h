@@ -1,6 +1,20 @@
 #pragma once
 // Module cacheapi: the program's one server connection, the session values, sign-in,
 // remote commands, text conversion, trace lines and the error box.
+//
+// For the start window's sign-in loop:
+//  - It may set Kommandozeile from the command line before every user_anmeld, as it always
+//    did: once a sign-in with command-line values has been refused (or has failed), the
+//    session sets KommandozeileAbgelehnt and ignores the command line from then on, so the
+//    next pass falls back to the sign-in dialog instead of repeating the refused values.
+//  - Beendet is true once Ende ran. With the program's terminate handler Ende never
+//    returns; with a test's handler it does, and the loop must stop:
+//        while (!cacheapi::user_anmeld()) { if (cacheapi::Beendet) return; ... }
+//  - user_anmeld reports every failure itself (error box) and answers false; nothing throws.
+//
+// Failures: procedures report server failures with CacheFehlermeldung and answer a neutral
+// value. ReplaceText with an empty search text throws std::invalid_argument; ReplaceText and
+// Piece over 32 766 characters throw std::length_error (both std::logic_error).
 
 #include "factory/factory.h"
 #include "session/connectionfields.h"
@@ -39,6 +53,8 @@ extern QString ConnString;
 extern QString Kommandozeile;
 extern bool DialogPflicht;
 extern bool AnmeldungFehlgeschlagen;
+extern bool KommandozeileAbgelehnt; // a command-line sign-in was refused: the command line is ignored
+extern bool Beendet;                // Ende has run
 extern int BusyDepth;
 extern Profil profil;
 extern std::unique_ptr<factory::Factory> Factory; // the one connection

@@ -1,0 +1,326 @@
+#include "session/cacheapi.h"
+#include "session/forms.h"
+#include "session/sessionstate.h"
+
+#include "platform/messagebox.h"
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace Qt::StringLiterals;
+
+namespace cacheapi {
+namespace {
+const QString SettingsApp = u"Cache Login"_s;
+const QString SettingsSection = u"Login"_s;
+
+int g_retryWait = 1000;
+bool g_tookCommandLine = false;
+
+void quitAtOnce()
+{
+    // Settings are written through on every save; nothing else needs to survive.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+std::function<void()> g_terminate = quitAtOnce;
+
+QString setting(const QString &key, const QString &defaultValue)
+{
+    return platform::GetSetting(SettingsApp, SettingsSection, key, defaultValue);
+}
+
+bool guiApp() { return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr; }
+
+void stopLockTimer()
+{
+    if (SignInUi *ui = signInUi())
+        ui->stopLockTimer();
+}
+
+// The program's notion of "numeric" for command-line words: an optional sign, digits with
+// at most one decimal sign, an optional exponent; blanks around are allowed.
+bool isNumeric(const QString &word)
+{
+    const QString t = word.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
+        ++i;
+    bool digits = false, point = false;
+    for (; i < t.size(); ++i) {
+        if (t[i].isDigit())
+            digits = true;
+        else if ((t[i] == u'.' || t[i] == u',') && !point)
+            point = true;
+        else
+            break;
+    }
+    if (!digits)
+        return false;
+    if (i < t.size() && (t[i] == u'e' || t[i] == u'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
+            ++i;
+        bool expDigits = false;
+        while (i < t.size() && t[i].isDigit()) {
+            ++i;
+            expDigits = true;
+        }
+        if (!expDigits)
+            return false;
+    }
+    return i == t.size();
+}
+
+QString word(const QStringList &words, int n, const QString &defaultValue)
+{
+    return n < words.size() && !words[n].isEmpty() ? words[n] : defaultValue;
+}
+
+void writeFieldsFromSession()
+{
+    ConnectionFields &f = ConnectionFields::instance();
+    f.setBFIRMA(Firma);
+    f.setBFIL(Filiale);
+    f.setBSERVERIP(ServerIP);
+    f.setBPORT(Port);
+    f.setBNAMESPACE(Namespace);
+    f.setBWJ(WJ);
+    f.setBUSER(Personalcode);
+}
+
+void prepareServerJob()
+{
+    auto windows = Factory->Static(u"VR.Windows"_s);
+    const QString who = u"S FIRMA="_s + Firma + u",FIL="_s + Filiale + u",PERSONAL=\""_s + Personalcode + u"\""_s;
+    const QString where = u"S ^STAND($J)=\""_s + Standort + u"\""_s;
+    windows->call(u"Xecute"_s, {who});
+    windows->call(u"Xecute"_s, {where});
+    windows->call(u"Xecute"_s, {u"D ^%XTT"_s});
+    CloseObject(windows);
+}
+} // namespace
+
+namespace detail {
+bool tookCommandLine() { return g_tookCommandLine; }
+void setTookCommandLine(bool took) { g_tookCommandLine = took; }
+void resetConnectionState() { g_tookCommandLine = false; }
+int retryWaitHundredths() { return g_retryWait; }
+} // namespace detail
+
+void setRetryWaitHundredths(int n) { g_retryWait = n; }
+void setTerminateHandler(std::function<void()> handler) { g_terminate = handler ? std::move(handler) : quitAtOnce; }
+
+void BuildConnString() { ConnString = u"cn_iptcp:"_s + ServerIP + u"["_s + Port + u"]:"_s + Namespace; }
+
+namespace {
+bool commandLineUsable(const QString &line)
+{
+    if (line.isEmpty() || KommandozeileAbgelehnt)
+        return false;
+    const QStringList words = line.split(u' ');
+    if (words.size() < 3 || words[2].isEmpty())
+        return false;
+    return isNumeric(words[0]) && isNumeric(words[1]) && words[2].size() <= 3 && !isNumeric(words[2]);
+}
+} // namespace
+
+void LoadConnectionSettings()
+{
+    g_tookCommandLine = false;
+    if (commandLineUsable(Kommandozeile)) {
+        const QStringList words = Kommandozeile.split(u' ');
+        Firma = word(words, 0, u"1"_s);
+        Filiale = word(words, 1, u"0"_s);
+        Personalcode = word(words, 2, {});
+        Passwort = word(words, 3, {});
+        ServerIP = word(words, 4, DefaultServerIP);
+        Port = word(words, 5, u"1973"_s);
+        Namespace = word(words, 6, u"VARELO"_s);
+        WJ = word(words, 7, {});
+        Kommandozeile.clear();
+        ServerObjekt = setting(u"ServerObjekt"_s, {});
+        writeFieldsFromSession();
+        g_tookCommandLine = true;
+    } else {
+        if (KommandozeileAbgelehnt)
+            Kommandozeile.clear();
+        LoadStoredSettings(false);
+        if (Beendet)
+            return;
+        const bool dialogNeeded = Passwort.isEmpty() || DialogPflicht || AnmeldungFehlgeschlagen ||
+                                  Personalcode.isEmpty() || ConnectionFields::instance().KeinDefaultEintrag();
+        if (dialogNeeded) {
+            SignInUi *ui = signInUi();
+            if (ui && !ui->signInDialogVisible())
+                ui->showSignInDialogModal();
+            if (Beendet)
+                return;
+            TakeDialogSettings();
+        }
+    }
+    BuildConnString();
+}
+
+void LoadStoredSettings(bool serverOnly)
+{
+    ServerObjekt = setting(u"ServerObjekt"_s, {});
+    if (ServerObjekt.isEmpty())
+        ConnectionFields::instance().setKeinDefaultEintrag(true);
+    ServerIP = setting(u"Server"_s, DefaultServerIP);
+    Firma = setting(u"Firma"_s, u"1"_s);
+    Filiale = setting(u"Filiale"_s, u"0"_s);
+    Port = setting(u"Port"_s, u"1973"_s);
+    Namespace = setting(u"Namespace"_s, u"VARELO"_s);
+    BuildConnString();
+    bool failed = false;
+    WJ = dbCall(u"S P0=$P(^FA(0),\"`\",2) W P0"_s, failed);
+    if (serverOnly || Beendet)
+        return;
+    Personalcode = setting(u"Name"_s, {});
+    writeFieldsFromSession();
+}
+
+void TakeDialogSettings()
+{
+    const ConnectionFields &f = ConnectionFields::instance();
+    if (f.CurrentId() != 255)
+        ServerObjekt = QString::number(f.CurrentId());
+    Firma = f.BFIRMA();
+    Filiale = f.BFIL();
+    ServerIP = f.BSERVERIP();
+    Port = f.BPORT();
+    Namespace = f.BNAMESPACE();
+    WJ = f.BWJ();
+    Passwort = f.BPASSWORT();
+    Personalcode = UserFromPassword(Passwort);
+    BuildConnString();
+}
+
+void BeginServerWork(bool hourglass, bool silent)
+{
+    if (hourglass && guiApp())
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    stopLockTimer();
+    EnsureConnected(silent);
+    ++BusyDepth;
+}
+
+void EndServerWork(bool normalPointer)
+{
+    if (normalPointer && guiApp()) {
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+    }
+    --BusyDepth;
+    if (BusyDepth <= 0)
+        stopLockTimer();
+}
+
+void EnsureConnected(bool silent)
+{
+    try {
+        if (Factory && Factory->IsConnected())
+            return;
+    } catch (...) {
+    }
+    int attempts = 0;
+    bool serverWindowShown = false;
+    for (;;) {
+        Factory = std::make_unique<factory::Factory>();
+        if (Factory->Connect(ConnString) && Factory->IsConnected()) {
+            prepareServerJob();
+            return;
+        }
+        if (!silent) {
+            ++attempts;
+            if (attempts >= 3) {
+                SignInUi *ui = signInUi();
+                if (!serverWindowShown) {
+                    platform::messageBox(guiApp() ? QApplication::activeWindow() : nullptr,
+                                         u"Server nach 3 Versuchen nicht erreichbar!\r\n"
+                                         u"Bitte Kontrollieren Sie die Verbindungsdaten"_s,
+                                         platform::Buttons::Ok, platform::Icon::Warning, u"Anmeldung an Caché"_s);
+                    if (ui)
+                        ui->showServerWindowModal();
+                    if (Beendet)
+                        return;
+                    serverWindowShown = true;
+                    attempts = 0;
+                    continue;
+                }
+                platform::messageBox(guiApp() ? QApplication::activeWindow() : nullptr,
+                                     u"Der Server ist nicht erreichbar!\r\n"
+                                     u"Die Anwendung wird beendet!\r\n"
+                                     u"Bitte Versuchen Sie die Anmeldung zu einem späteren Zeitpunk noch ein mal."_s,
+                                     platform::Buttons::Ok, platform::Icon::Critical, u"Anmeldung an Caché"_s);
+                if (ui) {
+                    try {
+                        ui->hideServerWindow();
+                    } catch (...) {
+                    }
+                }
+                Benutzer.clear();
+                try {
+                    if (Factory->IsConnected())
+                        Factory->Disconnect();
+                } catch (...) {
+                }
+                if (ui)
+                    ui->signInExitAction();
+                else
+                    Ende();
+                return;
+            }
+        }
+        WaitHundredths(g_retryWait);
+        if (Beendet)
+            return;
+    }
+}
+
+void DisconnectServer()
+{
+    BusyDepth = 0;
+    stopLockTimer();
+    try {
+        if (Factory && Factory->IsConnected())
+            Factory->Disconnect();
+    } catch (...) {
+    }
+}
+
+void WaitHundredths(int n)
+{
+    // A monotonic clock: a wait that spans midnight still ends after its time.
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = qint64(n) * 10;
+    while (clock.elapsed() <= limit)
+        platform::sleepOneMillisecondProcessingEvents();
+}
+
+void Ende()
+{
+    Beendet = true;
+    Trace(u"cacheapi.Ende"_s, u"Start ENDE"_s, {}, 0);
+    const QList<QWidget *> forms = openForms();
+    QList<QPointer<QWidget>> newestFirst;
+    for (auto it = forms.crbegin(); it != forms.crend(); ++it)
+        newestFirst.append(*it);
+    for (const QPointer<QWidget> &w : std::as_const(newestFirst)) {
+        try {
+            if (w)
+                Unload(w.data());
+        } catch (...) {
+        }
+    }
+    Trace(u"cacheapi.Ende"_s, u"Ende ENDE"_s, u"es folgt end"_s, 0);
+    g_terminate();
+}
+
+} // namespace cacheapi
