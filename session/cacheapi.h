@@ -3,10 +3,10 @@
 // remote commands, text conversion, trace lines and the error box.
 //
 // For the start window's sign-in loop:
-//  - It may set Kommandozeile from the command line before every user_anmeld, as it always
-//    did: once a sign-in with command-line values has been refused (or has failed), the
-//    session sets KommandozeileAbgelehnt and ignores the command line from then on, so the
-//    next pass falls back to the sign-in dialog instead of repeating the refused values.
+//  - It may set Kommandozeile from the command line before every user_anmeld: the command
+//    line's sign-in values are used once only (KommandozeileVerbraucht is set when they are
+//    taken). After a refusal the next pass falls back to the sign-in dialog instead of
+//    repeating the refused values, and a later fresh sign-in uses the dialog's values.
 //  - Beendet is true once Ende ran. With the program's terminate handler Ende never
 //    returns; with a test's handler it does, and the loop must stop:
 //        while (!cacheapi::user_anmeld()) { if (cacheapi::Beendet) return; ... }
@@ -53,7 +53,7 @@ extern QString ConnString;
 extern QString Kommandozeile;
 extern bool DialogPflicht;
 extern bool AnmeldungFehlgeschlagen;
-extern bool KommandozeileAbgelehnt; // a command-line sign-in was refused: the command line is ignored
+extern bool KommandozeileVerbraucht; // the command line's values were taken once: it is ignored now
 extern bool Beendet;                // Ende has run
 extern int BusyDepth;
 extern Profil profil;

@@ -19,7 +19,7 @@ const QString SettingsApp = u"Cache Login"_s;
 const QString SettingsSection = u"Login"_s;
 
 int g_retryWait = 1000;
-bool g_tookCommandLine = false;
+bool g_retrying = false;
 
 void quitAtOnce()
 {
@@ -93,6 +93,21 @@ void writeFieldsFromSession()
     f.setBUSER(Personalcode);
 }
 
+// What the user corrected or chose in the server window is what the next attempt uses.
+void takeServerWindowFields()
+{
+    const ConnectionFields &f = ConnectionFields::instance();
+    if (f.CurrentId() != 255)
+        ServerObjekt = QString::number(f.CurrentId());
+    Firma = f.BFIRMA();
+    Filiale = f.BFIL();
+    ServerIP = f.BSERVERIP();
+    Port = f.BPORT();
+    Namespace = f.BNAMESPACE();
+    WJ = f.BWJ();
+    BuildConnString();
+}
+
 void prepareServerJob()
 {
     auto windows = Factory->Static(u"VR.Windows"_s);
@@ -106,9 +121,7 @@ void prepareServerJob()
 } // namespace
 
 namespace detail {
-bool tookCommandLine() { return g_tookCommandLine; }
-void setTookCommandLine(bool took) { g_tookCommandLine = took; }
-void resetConnectionState() { g_tookCommandLine = false; }
+void resetConnectionState() {}
 int retryWaitHundredths() { return g_retryWait; }
 } // namespace detail
 
@@ -120,7 +133,7 @@ void BuildConnString() { ConnString = u"cn_iptcp:"_s + ServerIP + u"["_s + Port 
 namespace {
 bool commandLineUsable(const QString &line)
 {
-    if (line.isEmpty() || KommandozeileAbgelehnt)
+    if (line.isEmpty() || KommandozeileVerbraucht)
         return false;
     const QStringList words = line.split(u' ');
     if (words.size() < 3 || words[2].isEmpty())
@@ -131,7 +144,6 @@ bool commandLineUsable(const QString &line)
 
 void LoadConnectionSettings()
 {
-    g_tookCommandLine = false;
     if (commandLineUsable(Kommandozeile)) {
         const QStringList words = Kommandozeile.split(u' ');
         Firma = word(words, 0, u"1"_s);
@@ -145,9 +157,9 @@ void LoadConnectionSettings()
         Kommandozeile.clear();
         ServerObjekt = setting(u"ServerObjekt"_s, {});
         writeFieldsFromSession();
-        g_tookCommandLine = true;
+        KommandozeileVerbraucht = true;
     } else {
-        if (KommandozeileAbgelehnt)
+        if (KommandozeileVerbraucht)
             Kommandozeile.clear();
         LoadStoredSettings(false);
         if (Beendet)
@@ -228,6 +240,21 @@ void EnsureConnected(bool silent)
             return;
     } catch (...) {
     }
+    // A handler that runs during a wait of the retry loop below (or inside the server window
+    // it shows) gets one attempt and an error, not a retry loop of its own.
+    if (g_retrying) {
+        Factory = std::make_unique<factory::Factory>();
+        if (Factory->Connect(ConnString) && Factory->IsConnected()) {
+            prepareServerJob();
+            return;
+        }
+        throw factory::Error(factory::ErrorCode::NotConnected, u"Server nicht erreichbar: "_s + ConnString);
+    }
+    struct RetryScope
+    {
+        RetryScope() { g_retrying = true; }
+        ~RetryScope() { g_retrying = false; }
+    } retryScope;
     int attempts = 0;
     bool serverWindowShown = false;
     for (;;) {
@@ -249,6 +276,7 @@ void EnsureConnected(bool silent)
                         ui->showServerWindowModal();
                     if (Beendet)
                         return;
+                    takeServerWindowFields();
                     serverWindowShown = true;
                     attempts = 0;
                     continue;

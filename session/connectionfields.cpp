@@ -1,4 +1,7 @@
 #include "session/connectionfields.h"
+#include "session/cacheapi.h"
+
+using namespace Qt::StringLiterals;
 
 namespace cacheapi {
 
@@ -8,16 +11,17 @@ ConnectionFields &ConnectionFields::instance()
     return fields;
 }
 
-ConnectionFields::ConnectionFields() = default;
+ConnectionFields::ConnectionFields() { reset(); }
 
+// The server window's fields before anything is loaded into them.
 void ConnectionFields::reset()
 {
-    m_bfirma.clear();
-    m_bfil.clear();
-    m_bserverip.clear();
-    m_bport.clear();
-    m_bnamespace.clear();
-    m_bwj.clear();
+    m_bfirma = u"1"_s;
+    m_bfil = u"0"_s;
+    m_bserverip = DefaultServerIP;
+    m_bport = u"1973"_s;
+    m_bnamespace = u"VARELO"_s;
+    m_bwj = u"0"_s;
     m_currentId = 255;
     m_buser.clear();
     m_bpasswort.clear();

@@ -3,9 +3,6 @@
 
 namespace cacheapi::detail {
 
-// The last call of LoadConnectionSettings took its values from the command line.
-bool tookCommandLine();
-void setTookCommandLine(bool took);
 void resetConnectionState();
 int retryWaitHundredths();
 

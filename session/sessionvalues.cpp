@@ -22,7 +22,7 @@ QString ConnString;
 QString Kommandozeile;
 bool DialogPflicht = false;
 bool AnmeldungFehlgeschlagen = false;
-bool KommandozeileAbgelehnt = false;
+bool KommandozeileVerbraucht = false;
 bool Beendet = false;
 int BusyDepth = 0;
 Profil profil;
@@ -61,7 +61,7 @@ void resetSession()
     Kommandozeile.clear();
     DialogPflicht = false;
     AnmeldungFehlgeschlagen = false;
-    KommandozeileAbgelehnt = false;
+    KommandozeileVerbraucht = false;
     Beendet = false;
     BusyDepth = 0;
     profil = Profil{};

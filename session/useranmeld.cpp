@@ -1,5 +1,4 @@
 #include "session/cacheapi.h"
-#include "session/sessionstate.h"
 
 #include "platform/messagebox.h"
 #include "platform/platform.h"
@@ -40,16 +39,13 @@ void hideDialogs()
     }
 }
 
-// A sign-in that ended in a failure report: the next attempt needs the dialog, and a
-// refused command line is not offered again.
+// A sign-in that ended in a failure report: the next attempt needs the dialog.
 bool failedSignIn(const std::exception &e, const QString &operation, bool endWork)
 {
     if (endWork)
         EndServerWork();
     AnmeldungFehlgeschlagen = true;
     DialogPflicht = true;
-    if (detail::tookCommandLine())
-        KommandozeileAbgelehnt = true;
     CacheFehlermeldung(e, u"cacheapi.user_anmeld "_s + operation);
     return false;
 }
@@ -58,9 +54,8 @@ bool failedSignIn(const std::exception &e, const QString &operation, bool endWor
 bool user_anmeld()
 {
     Benutzer.clear();
-    detail::setTookCommandLine(false);
     try {
-        if (Kommandozeile.isEmpty() && !KommandozeileAbgelehnt)
+        if (Kommandozeile.isEmpty() && !KommandozeileVerbraucht)
             Kommandozeile = platform::commandLine();
         LoadConnectionSettings();
     } catch (const std::exception &e) {
@@ -130,8 +125,6 @@ bool user_anmeld()
         Benutzer.clear();
         return failedSignIn(e, operation, true);
     }
-    if (!result && detail::tookCommandLine())
-        KommandozeileAbgelehnt = true;
     EndServerWork();
     hideDialogs();
     return result;
