@@ -24,6 +24,7 @@ enum : int {
     BadHandle = 2008,          // result set or list handle unknown, closed or of another job
     Refused = 2009,            // the class refused the data (validation)
     ReadOnly = 2010,
+    NoCurrentRow = 2011,       // result set without a current row, or no such column (client side)
     MError = 3000,             // 3000 + n: M errors, description starts with "<NAME>"
     Storage = 4000,
     Transaction = 4001,

@@ -13,6 +13,7 @@
 #include "factory/error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 
@@ -26,14 +27,17 @@ class Connection; // wire-level connection, shared by a factory and the objects 
 class Instance final
 {
 public:
+    struct Private; // defined where the instances are made from server answers
     Instance(std::shared_ptr<Connection> conn, QString className, QString id, QVariantMap properties,
              QVariantMap displayForms, bool isNew, QVariant initialValue);
+    explicit Instance(std::unique_ptr<Private> data); // built straight from a server answer
     ~Instance();
     Q_DISABLE_COPY_MOVE(Instance)
 
     QString className() const;   // canonical spelling as the server declares it
     QString id() const;          // "" for a new object until it is saved
     bool isNew() const;
+    QStringList propertyNames() const; // in the server's order; those set so far for a new object
 
     // Property read (no round trip). Unknown property of an opened object: Error 2002.
     // A new object answers "" for a property it has not been given yet.
@@ -49,7 +53,6 @@ public:
     void sys_close(); // no round trip
 
 private:
-    struct Private;
     std::unique_ptr<Private> d;
 };
 
@@ -119,7 +122,10 @@ public:
     void setCallTimeout(int msec);       // default 30000; a call without answer then fails (1005)
 
 private:
+    const std::shared_ptr<Connection> &connection(QLatin1StringView operation, const QString &className) const;
+
     std::shared_ptr<Connection> m_conn;
+    quint64 m_pastRoundTrips = 0; // of connections closed before
     int m_connectTimeout = 3000;
     int m_callTimeout = 30000;
 };

@@ -1,0 +1,86 @@
+#pragma once
+// A small CBOR writer and reader for the client's hot path. The general QCborValue tree
+// costs an allocation per node twice over (build, then convert to QVariant); these write
+// straight into the frame buffer and read straight out of the received bytes into the
+// structures the caller keeps. What they write is plain definite-length CBOR, which the
+// server reads with QCborValue.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QLatin1StringView>
+#include <QString>
+#include <QStringView>
+#include <QVariant>
+
+namespace wire {
+
+class CborWriter
+{
+public:
+    explicit CborWriter(QByteArray &out) : m_out(out) {}
+
+    void map(quint64 pairs) { head(5, pairs); }
+    void array(quint64 items) { head(4, items); }
+    void key(QLatin1StringView ascii); // ASCII only, as all protocol keys are
+    void text(QStringView s);
+    void integer(qint64 v);
+    void real(double v);
+    void null() { m_out.append(char(0xf6)); }
+    // A late-bound value: text, integer or double; anything else goes as its text.
+    // An empty QVariant is "", as the late-bound caller has no null.
+    void value(const QVariant &v);
+
+private:
+    void head(int major, quint64 n);
+    QByteArray &m_out;
+};
+
+// Reads one CBOR item after the other from a byte range it does not own. Every fault
+// (truncated, wrong type, nesting too deep) throws factory::Error 1000.
+class CborReader
+{
+public:
+    CborReader() = default;
+    CborReader(const char *data, qsizetype size) { reset(data, size); }
+    void reset(const char *data, qsizetype size)
+    {
+        m_p = reinterpret_cast<const uchar *>(data);
+        m_end = m_p + size;
+    }
+
+    // Containers: for (auto c = r.enterMap(); r.more(c);) { key...; value... }
+    struct Container
+    {
+        qint64 remaining; // -1: indefinite length, ends with a break
+    };
+    Container enterMap();
+    Container enterArray();
+    bool more(Container &c);
+
+    bool isNull() const; // null or undefined next
+    bool isText() const;
+    bool isMap() const;
+    bool isArray() const;
+    // A map key or other short text without copying (chunked text is joined in a scratch buffer).
+    QByteArrayView textView();
+    QString text();
+    qint64 integer(); // also accepts a double without fraction
+    bool boolean();   // true/false, or an integer
+    QVariant value(); // late-bound: QString, qint64, double, QVariantList, QVariantMap; null: QVariant()
+    void skip();
+    bool atEnd() const { return m_p >= m_end; }
+
+private:
+    [[noreturn]] static void malformed();
+    int peekMajor() const;
+    quint64 length(int major, bool &indefinite);
+    quint64 argument(uchar info);
+    QVariant valueAt(int depth);
+    void skipAt(int depth);
+
+    const uchar *m_p = nullptr;
+    const uchar *m_end = nullptr;
+    QByteArray m_scratch;
+};
+
+} // namespace wire

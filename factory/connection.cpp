@@ -1,0 +1,206 @@
+#include "factory/connection.h"
+
+#include "factory/wire.h"
+
+#include <QtEndian>
+
+using namespace Qt::StringLiterals;
+
+namespace factory {
+
+std::optional<Address> parseConnectionString(QStringView text)
+{
+    text = text.trimmed();
+    constexpr auto prefix = "cn_iptcp:"_L1;
+    if (!text.startsWith(prefix, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QStringView rest = text.mid(prefix.size());
+    const qsizetype open = rest.lastIndexOf(u'[');
+    const qsizetype close = rest.indexOf(u']', open + 1);
+    if (open <= 0 || close < 0 || close + 1 >= rest.size() || rest[close + 1] != u':')
+        return std::nullopt;
+    Address a;
+    const QStringView host = rest.first(open);
+    const QStringView port = rest.mid(open + 1, close - open - 1);
+    const QStringView ns = rest.mid(close + 2);
+    for (QChar c : host)
+        if (c.isSpace() || c == u'[' || c == u']')
+            return std::nullopt;
+    if (port.isEmpty() || port.size() > 5)
+        return std::nullopt;
+    uint portNumber = 0;
+    for (QChar c : port) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        portNumber = portNumber * 10 + uint(c.unicode() - u'0');
+    }
+    if (portNumber == 0 || portNumber > 65535)
+        return std::nullopt;
+    if (ns.isEmpty())
+        return std::nullopt;
+    for (QChar c : ns)
+        if (!c.isLetterOrNumber() && c != u'%' && c != u'_' && c != u'-' && c != u'.')
+            return std::nullopt;
+    a.host = host.toString();
+    a.port = quint16(portNumber);
+    a.ns = ns.toString();
+    return a;
+}
+
+QString describe(const CallInfo &info)
+{
+    QString s = QString(info.operation);
+    if (!info.className.isEmpty())
+        s += u' ' + info.className;
+    if (!info.member.isEmpty())
+        s += (info.className.isEmpty() ? u" "_s : u"."_s) + info.member;
+    if (!info.id.isEmpty())
+        s += u" '"_s + info.id + u'\'';
+    return s;
+}
+
+Connection::Connection()
+{
+    m_out.reserve(512);
+}
+
+Connection::~Connection() = default;
+
+bool Connection::open(const Address &address, int connectTimeoutMsec)
+{
+    close();
+    m_where = address.host + u'[' + QString::number(address.port) + u']';
+    m_socket.connectToHost(address.host, address.port);
+    if (!m_socket.waitForConnected(connectTimeoutMsec)) {
+        m_socket.abort();
+        return false;
+    }
+    // Requests are small and answered at once; Nagle would hold each back for an ack.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_connected = true;
+
+    CborWriter &w = begin("hello"_L1, 2);
+    w.key("v"_L1);
+    w.integer(wire::ProtocolVersion);
+    w.key("ns"_L1);
+    w.text(address.ns);
+    try {
+        CborReader &r = exchange({"Connect"_L1, address.ns}, connectTimeoutMsec);
+        for (auto c = r.enterMap(); r.more(c);) {
+            const QByteArrayView key = r.textView();
+            if (key == "job")
+                m_job = int(r.integer());
+            else if (key == "ns")
+                m_ns = r.text();
+            else
+                r.skip();
+        }
+    } catch (const Error &) {
+        const bool answered = m_answered;
+        close();
+        if (answered)
+            throw; // a server that refuses is reached, and says why
+        return false; // whatever listens there is no varelo-server
+    }
+    if (m_ns.isEmpty())
+        m_ns = address.ns;
+    return true;
+}
+
+void Connection::close()
+{
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    m_connected = false;
+    m_job = 0;
+}
+
+CborWriter &Connection::begin(QLatin1StringView op, int pairs)
+{
+    m_out.resize(4); // length, filled in by exchange(); keeps the capacity
+    m_writer.map(quint64(pairs + 1));
+    m_writer.key("op"_L1);
+    m_writer.key(op);
+    return m_writer;
+}
+
+CborReader &Connection::exchange(const CallInfo &info) { return exchange(info, m_callTimeout); }
+
+void Connection::broken(int number, const CallInfo &info, const QString &why)
+{
+    m_socket.abort();
+    m_connected = false;
+    m_job = 0;
+    throw Error(number, why + u" ("_s + describe(info) + u')');
+}
+
+bool Connection::waitFor(qint64 bytes, QDeadlineTimer &deadline)
+{
+    while (m_socket.bytesAvailable() < bytes) {
+        if (!m_socket.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+    }
+    return true;
+}
+
+CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
+{
+    m_answered = false;
+    if (!m_connected)
+        throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
+    const qsizetype body = m_out.size() - 4;
+    if (body > qsizetype(wire::MaxFrame))
+        throw Error(ErrorCode::FrameTooLarge,
+                    u"Anfrage zu groß (%1 Bytes, höchstens %2) ("_s.arg(body).arg(wire::MaxFrame) + describe(info)
+                        + u')');
+    qToBigEndian<quint32>(quint32(body), m_out.data());
+
+    if (m_socket.write(m_out) != m_out.size())
+        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+    m_socket.flush();
+
+    QDeadlineTimer deadline(timeoutMsec > 0 ? QDeadlineTimer(timeoutMsec) : QDeadlineTimer(QDeadlineTimer::Forever));
+    auto fail = [&]() {
+        if (deadline.hasExpired() && m_socket.state() == QAbstractSocket::ConnectedState)
+            broken(ErrorCode::Timeout, info,
+                   u"Keine Antwort vom Server "_s + m_where + u" innerhalb von %1 ms"_s.arg(timeoutMsec));
+        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+    };
+    if (!waitFor(4, deadline))
+        fail();
+    uchar header[4];
+    m_socket.read(reinterpret_cast<char *>(header), 4);
+    const quint32 length = qFromBigEndian<quint32>(header);
+    if (length > wire::MaxFrame)
+        broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
+    if (!waitFor(length, deadline))
+        fail();
+    m_in.resize(length);
+    m_socket.read(m_in.data(), length);
+    ++m_roundTrips;
+
+    m_reader.reset(m_in.constData(), length);
+    for (auto c = m_reader.enterMap(); m_reader.more(c);) {
+        const QByteArrayView key = m_reader.textView();
+        if (key == "ok")
+            return m_reader;
+        if (key == "err") {
+            auto e = m_reader.enterArray();
+            int number = ErrorCode::Internal;
+            QString description;
+            if (m_reader.more(e))
+                number = int(m_reader.integer());
+            if (m_reader.more(e))
+                description = m_reader.text();
+            m_answered = true;
+            // After these the server closes its end; so do we, so that IsConnected says so.
+            if (number >= ErrorCode::Protocol && number <= ErrorCode::UnknownNamespace)
+                close();
+            throw Error(number, description);
+        }
+        m_reader.skip();
+    }
+    throw Error(ErrorCode::Protocol, u"Antwort des Servers ohne Ergebnis ("_s + describe(info) + u')');
+}
+
+} // namespace factory

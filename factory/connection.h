@@ -1,0 +1,84 @@
+#pragma once
+// The wire connection shared by a factory and every object it made. Synchronous on the
+// caller's thread: one request out, wait for its answer, no event loop.
+
+#include "factory/cbor.h"
+#include "factory/error.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QTcpSocket>
+
+#include <optional>
+
+namespace factory {
+
+using wire::CborReader;
+using wire::CborWriter;
+
+struct Address
+{
+    QString host;
+    quint16 port = 0;
+    QString ns;
+};
+// "cn_iptcp:" host "[" port "]:" namespace; nullopt when malformed.
+std::optional<Address> parseConnectionString(QStringView text);
+
+// What a call was about, for the description of a failure. Only read when something fails,
+// so the successful path builds no text.
+struct CallInfo
+{
+    QLatin1StringView operation; // "OpenId", "Execute" ...
+    QStringView className = {};
+    QStringView member = {}; // method, query or property
+    QStringView id = {};
+};
+QString describe(const CallInfo &info);
+
+class Connection final
+{
+public:
+    Connection();
+    ~Connection();
+    Q_DISABLE_COPY_MOVE(Connection)
+
+    // False when no varelo-server answered there; an answered refusal (unknown namespace,
+    // protocol version) throws.
+    bool open(const Address &address, int connectTimeoutMsec);
+    void close();
+    bool isConnected() const { return m_connected; }
+
+    int jobNumber() const { return m_job; }
+    QString ns() const { return m_ns; }
+    quint64 roundTrips() const { return m_roundTrips; }
+    void setCallTimeout(int msec) { m_callTimeout = msec; }
+
+    // A request: begin() starts the map and writes "op", the caller writes `pairs` more
+    // key/value pairs, exchange() sends it and answers the reader placed on the "ok" value.
+    // An "err" answer throws it; a broken connection throws 1004 and a missing answer
+    // 1005, both leaving the connection closed.
+    CborWriter &begin(QLatin1StringView op, int pairs);
+    CborReader &exchange(const CallInfo &info);
+
+private:
+    CborReader &exchange(const CallInfo &info, int timeoutMsec);
+    [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
+    bool waitFor(qint64 bytes, QDeadlineTimer &deadline);
+
+    QTcpSocket m_socket;
+    QByteArray m_out;
+    QByteArray m_in;
+    CborWriter m_writer{m_out};
+    CborReader m_reader;
+    QString m_where; // "host[port]" for messages
+    QString m_ns;
+    quint64 m_roundTrips = 0;
+    int m_callTimeout = 30000;
+    int m_job = 0;
+    bool m_connected = false;
+    bool m_answered = false; // the last failure was an answer of the server, not the transport
+};
+
+} // namespace factory

@@ -1,0 +1,275 @@
+#include "factory/connection.h"
+#include "factory/factory.h"
+#include "factory/objects.h"
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace factory {
+
+namespace {
+constexpr auto DisplaySuffix = "LogicalToODBC"_L1;
+
+struct Property
+{
+    QString name;   // canonical once the server has sent it
+    QVariant value; // with the caller's changes
+    QVariant stored; // as the server last sent it
+    QString display; // display form of `stored`
+    bool hasDisplay = false;
+    bool dirty = false;
+};
+
+bool sameName(QStringView a, QStringView b)
+{
+    return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+bool identical(const QVariant &a, const QVariant &b)
+{
+    return a.typeId() == b.typeId() && a == b;
+}
+} // namespace
+
+struct Instance::Private
+{
+    std::shared_ptr<Connection> conn;
+    QString className;
+    QString id;
+    QVariant initialValue;
+    std::vector<Property> props;
+    bool isNew = false;
+
+    Property *find(QStringView name)
+    {
+        for (Property &p : props)
+            if (p.name == name)
+                return &p;
+        for (Property &p : props)
+            if (sameName(p.name, name))
+                return &p;
+        return nullptr;
+    }
+
+    // {cls, id, p:{…}, d:{…}}, as open and save answer.
+    void read(wire::CborReader &r)
+    {
+        props.clear();
+        for (auto c = r.enterMap(); r.more(c);) {
+            const QByteArrayView key = r.textView();
+            if (key == "cls") {
+                className = r.text();
+            } else if (key == "id") {
+                id = r.isNull() ? (r.skip(), QString()) : toText(r.value());
+            } else if (key == "p") {
+                for (auto m = r.enterMap(); r.more(m);) {
+                    QString name = r.text();
+                    Property *p = find(name); // d may have come first
+                    if (!p)
+                        p = &props.emplace_back(Property{std::move(name), {}, {}, {}, false, false});
+                    p->value = p->stored = lateBound(r.value());
+                }
+            } else if (key == "d") {
+                for (auto m = r.enterMap(); r.more(m);) {
+                    QString name = r.text();
+                    Property *p = find(name);
+                    if (!p)
+                        p = &props.emplace_back(Property{std::move(name), QString(), QString(), {}, false, false});
+                    p->display = toText(r.value());
+                    p->hasDisplay = true;
+                }
+            } else {
+                r.skip();
+            }
+        }
+    }
+
+    [[noreturn]] void unknownProperty(const QString &property) const
+    {
+        throw Error(ErrorCode::UnknownProperty,
+                    u"Eigenschaft '%1' der Klasse %2 unbekannt"_s.arg(property, className));
+    }
+};
+
+InstancePtr openInstance(const std::shared_ptr<Connection> &conn, const QString &className, const QString &id)
+{
+    wire::CborWriter &w = conn->begin("open"_L1, 2);
+    w.key("cls"_L1);
+    w.text(className);
+    w.key("id"_L1);
+    w.text(id);
+    wire::CborReader &r = conn->exchange({"OpenId"_L1, className, {}, id});
+    auto d = std::make_unique<Instance::Private>();
+    d->conn = conn;
+    d->className = className;
+    d->id = id;
+    d->props.reserve(32);
+    d->read(r);
+    return std::make_shared<Instance>(std::move(d));
+}
+
+InstancePtr newInstance(const std::shared_ptr<Connection> &conn, const QString &className,
+                        const QVariant &initialValue)
+{
+    auto d = std::make_unique<Instance::Private>();
+    d->conn = conn;
+    d->className = className;
+    d->initialValue = initialValue;
+    d->isNew = true;
+    return std::make_shared<Instance>(std::move(d));
+}
+
+Instance::Instance(std::unique_ptr<Private> data) : d(std::move(data)) {}
+
+Instance::Instance(std::shared_ptr<Connection> conn, QString className, QString id, QVariantMap properties,
+                   QVariantMap displayForms, bool isNew, QVariant initialValue)
+    : d(std::make_unique<Private>())
+{
+    d->conn = std::move(conn);
+    d->className = std::move(className);
+    d->id = std::move(id);
+    d->isNew = isNew;
+    d->initialValue = std::move(initialValue);
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+        const QVariant v = lateBound(it.value());
+        d->props.push_back(Property{it.key(), v, v, {}, false, isNew});
+    }
+    for (auto it = displayForms.cbegin(); it != displayForms.cend(); ++it) {
+        if (Property *p = d->find(it.key())) {
+            p->display = toText(it.value());
+            p->hasDisplay = true;
+        }
+    }
+}
+
+Instance::~Instance() = default;
+
+QString Instance::className() const { return d->className; }
+QString Instance::id() const { return d->id; }
+bool Instance::isNew() const { return d->isNew; }
+
+QStringList Instance::propertyNames() const
+{
+    QStringList names;
+    names.reserve(qsizetype(d->props.size()));
+    for (const Property &p : d->props)
+        names.append(p.name);
+    return names;
+}
+
+QVariant Instance::get(const QString &property) const
+{
+    if (const Property *p = d->find(property))
+        return p->value;
+    if (d->isNew)
+        return QVariant(QString());
+    d->unknownProperty(property);
+}
+
+void Instance::set(const QString &property, const QVariant &value)
+{
+    Property *p = d->find(property);
+    if (!p) {
+        if (!d->isNew)
+            d->unknownProperty(property);
+        p = &d->props.emplace_back(Property{property, {}, {}, {}, false, false});
+    }
+    p->value = lateBound(value);
+    // Writing back what the server holds changes nothing and costs no round trip.
+    p->dirty = p->dirty || d->isNew || !identical(p->value, p->stored);
+}
+
+QVariant Instance::call(const QString &method, const QVariantList &args)
+{
+    if (sameName(method, u"sys_Save")) {
+        sys_Save();
+        return qint64(1);
+    }
+    if (sameName(method, u"sys_close")) {
+        sys_close();
+        return {};
+    }
+
+    if (method.size() > DisplaySuffix.size() && method.endsWith(DisplaySuffix, Qt::CaseInsensitive)) {
+        const Property *p = d->find(QStringView(method).chopped(DisplaySuffix.size()));
+        if (!p && !d->isNew)
+            throw Error(ErrorCode::UnknownMethod,
+                        u"Methode '%1' der Klasse %2 unbekannt"_s.arg(method, d->className));
+        if (args.size() != 1)
+            throw Error(ErrorCode::ArgumentCount,
+                        u"Methode '%1' der Klasse %2 erwartet 1 Argument, nicht %3"_s.arg(method, d->className)
+                            .arg(args.size()));
+        // The object brought the display form of what it holds; a property without one
+        // shows its raw value as it is.
+        if (p && !d->isNew) {
+            if (!p->hasDisplay)
+                return toText(args.front());
+            if (toText(args.front()) == toText(p->stored))
+                return p->display;
+        }
+    }
+
+    wire::CborWriter &w = d->conn->begin("icall"_L1, 4);
+    w.key("cls"_L1);
+    w.text(d->className);
+    w.key("id"_L1);
+    if (d->isNew)
+        w.null();
+    else
+        w.text(d->id);
+    w.key("m"_L1);
+    w.text(method);
+    w.key("a"_L1);
+    w.array(quint64(args.size()));
+    for (const QVariant &a : args)
+        w.value(a);
+    return lateBound(d->conn->exchange({"Methode"_L1, d->className, method, d->id}).value());
+}
+
+void Instance::sys_Save()
+{
+    qsizetype changed = 0;
+    for (const Property &p : d->props)
+        changed += p.dirty ? 1 : 0;
+    if (!d->isNew && changed == 0)
+        return;
+
+    wire::CborWriter &w = d->conn->begin("save"_L1, 4);
+    w.key("cls"_L1);
+    w.text(d->className);
+    w.key("id"_L1);
+    if (d->isNew)
+        w.null();
+    else
+        w.text(d->id);
+    w.key("init"_L1);
+    if (d->initialValue.isValid())
+        w.value(d->initialValue);
+    else
+        w.null();
+    w.key("p"_L1);
+    w.map(quint64(changed));
+    for (const Property &p : d->props) {
+        if (!p.dirty)
+            continue;
+        w.text(p.name);
+        w.value(p.value);
+    }
+    // A refused save keeps the changes, so the caller can mend them and save again.
+    wire::CborReader &r = d->conn->exchange({"sys_Save"_L1, d->className, {}, d->id});
+    d->read(r);
+    d->isNew = false;
+    d->initialValue = QVariant();
+}
+
+void Instance::sys_close()
+{
+    // Nothing is held open on the server; forget what was not saved.
+    for (Property &p : d->props) {
+        p.value = p.stored;
+        p.dirty = false;
+    }
+}
+
+} // namespace factory

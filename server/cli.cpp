@@ -1,0 +1,148 @@
+// varelo-cli: a command-line client for administrators and scripts.
+#include "factory/factory.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum Exit { Ok = 0, ServerError = 1, Unreachable = 2, Usage = 64 };
+
+const QString DefaultConnection = u"cn_iptcp:127.0.0.1[1973]:VARELO"_s;
+
+void out(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+void err(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+void line(const QString &text)
+{
+    out(text);
+    if (!text.endsWith(u'\n'))
+        out(u"\n"_s);
+}
+
+int usage(const QString &problem = {})
+{
+    if (!problem.isEmpty())
+        err(u"varelo-cli: "_s + problem + u'\n');
+    err(u"Aufruf: varelo-cli [--conn \"cn_iptcp:ADRESSE[PORT]:NAMESPACE\"] [--timeout MS] BEFEHL ...\n"
+        u"  xecute ZEILE                    M-Zeile ausführen, ausgeben, was sie schreibt\n"
+        u"  open KLASSE ID                  Objekt öffnen: \"Name<TAB>Wert\" je Zeile\n"
+        u"  query KLASSE ABFRAGE [ARG...]   Abfrage ausführen: eine Zeile je Treffer, Spalten mit TAB\n"
+        u"  call KLASSE METHODE [ARG...]    Klassenmethode aufrufen, Antwort ausgeben\n"
+        u"Vorgabe für --conn: "_s
+        + DefaultConnection + u'\n');
+    return Usage;
+}
+
+QVariantList toArgs(const QStringList &words)
+{
+    QVariantList args;
+    args.reserve(words.size());
+    for (const QString &w : words)
+        args.append(w);
+    return args;
+}
+
+int run(factory::Factory &f, const QString &verb, const QStringList &rest)
+{
+    if (verb == u"xecute") {
+        line(factory::toText(f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {rest.at(0)})));
+    } else if (verb == u"open") {
+        const factory::InstancePtr object = f.OpenId(rest.at(0), rest.at(1));
+        for (const QString &name : object->propertyNames())
+            out(name + u'\t' + factory::toText(object->get(name)) + u'\n');
+    } else if (verb == u"query") {
+        const factory::ResultSetPtr rs = f.ResultSet(rest.at(0), rest.at(1));
+        rs->Execute(toArgs(rest.mid(2)));
+        QString row;
+        while (rs->Next()) {
+            row.clear();
+            for (int c = 1; c <= rs->columnCount(); ++c) {
+                if (c > 1)
+                    row += u'\t';
+                row += factory::toText(rs->GetData(c));
+            }
+            row += u'\n';
+            out(row);
+        }
+    } else if (verb == u"call") {
+        line(factory::toText(f.Static(rest.at(0))->call(rest.at(1), toArgs(rest.mid(2)))));
+    }
+    return Ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+
+    QString conn = DefaultConnection;
+    int timeout = 0;
+    while (!args.isEmpty() && args.front().startsWith(u"--"_s)) {
+        const QString option = args.takeFirst();
+        if (option == u"--help") {
+            usage();
+            return Ok;
+        }
+        QString value;
+        const qsizetype eq = option.indexOf(u'=');
+        const QString name = eq < 0 ? option : option.left(eq);
+        if (eq >= 0)
+            value = option.mid(eq + 1);
+        else if (!args.isEmpty())
+            value = args.takeFirst();
+        else
+            return usage(u"%1 ohne Wert"_s.arg(name));
+        if (name == u"--conn") {
+            conn = value;
+        } else if (name == u"--timeout") {
+            bool ok = false;
+            timeout = value.toInt(&ok);
+            if (!ok || timeout <= 0)
+                return usage(u"--timeout erwartet Millisekunden"_s);
+        } else {
+            return usage(u"unbekannte Option %1"_s.arg(name));
+        }
+    }
+    if (args.isEmpty())
+        return usage(u"kein Befehl"_s);
+
+    const QString verb = args.takeFirst();
+    const qsizetype needed = verb == u"xecute" ? 1 : verb == u"open" || verb == u"query" || verb == u"call" ? 2 : -1;
+    if (needed < 0)
+        return usage(u"unbekannter Befehl %1"_s.arg(verb));
+    if (args.size() < needed || (verb != u"query" && verb != u"call" && args.size() > needed))
+        return usage(u"falsche Zahl von Argumenten für %1"_s.arg(verb));
+
+    factory::Factory f;
+    if (timeout > 0)
+        f.setCallTimeout(timeout);
+    try {
+        if (!f.Connect(conn)) {
+            err(u"varelo-cli: Server unter %1 nicht erreichbar\n"_s.arg(conn));
+            return Unreachable;
+        }
+        const int status = run(f, verb, args);
+        std::fflush(stdout);
+        return status;
+    } catch (const factory::Error &e) {
+        std::fflush(stdout);
+        err(u"Fehler %1: %2\n"_s.arg(e.number()).arg(e.description()));
+        return e.number() == factory::ErrorCode::BadConnectionString ? Usage : ServerError;
+    }
+}
