@@ -94,8 +94,12 @@ int PieceCount(const QString &text, QChar delimiter);
 template <class T> void CloseObject(std::shared_ptr<T> &object)
 {
     try {
-        if (object)
-            object->sys_close();
+        if (object) {
+            if constexpr (requires { object->sys_close(); })
+                object->sys_close();
+            else
+                object->Close(); // a result set
+        }
     } catch (...) {
     }
     object.reset();

@@ -13,7 +13,7 @@ constexpr qsizetype MaxTextLength = 32766;
 void checkLength(const QString &text, const char *what)
 {
     if (text.size() > MaxTextLength)
-        throw std::length_error(std::string(what) + ": text longer than 32766 characters");
+        throw std::length_error(std::string(what) + ": Text länger als 32766 Zeichen");
 }
 
 QString upperKeepingSharpS(const QString &text)
@@ -70,7 +70,7 @@ QString ConvertText(const QString &text, const QString &mode, bool upper)
 QString ReplaceText(const QString &text, const QString &search, const QString &replacement)
 {
     if (search.isEmpty())
-        throw std::invalid_argument("ReplaceText: empty search text");
+        throw std::invalid_argument("ReplaceText: leerer Suchtext");
     checkLength(text, "ReplaceText");
     QString out;
     out.reserve(text.size());
@@ -130,7 +130,7 @@ void SelectAllText(QLineEdit *box, bool noFocus)
 QString ScramblePassword(const QString &text)
 {
     if (text.size() > 255)
-        throw std::invalid_argument("ScramblePassword: more than 255 characters");
+        throw std::invalid_argument("ScramblePassword: mehr als 255 Zeichen");
     constexpr char16_t Key = 0x17;
     QString out = text;
     for (QChar &c : out)

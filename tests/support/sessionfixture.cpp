@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "session/cacheapi.h"
 #include "session/forms.h"
+#include "signin/signin.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -15,6 +16,7 @@ SessionFixture::SessionFixture(TestServer::Options options)
     : m_server(std::make_unique<TestServer>(std::move(options)))
 {
     platform::setSettingsFolder(m_settings.path());
+    signin::install();
     cacheapi::resetSession();
     cacheapi::setTerminateHandler([this] { endeCalled = true; });
 }
