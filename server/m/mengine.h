@@ -4,6 +4,7 @@
 // error undoes the line's local variables and output (the caller's per-call transaction undoes
 // its global writes). Errors are factory::Error with number 3000 + n and a description that
 // starts with the M error name ("<SYNTAX>", "<UNDEFINED>", "<COMMAND>" ...).
+// docs/protocol.md ("M command lines") lists the subset and the error numbers.
 
 #include "factory/error.h"
 
@@ -15,6 +16,30 @@
 #include <optional>
 
 namespace server::m {
+
+namespace ErrorCode {
+enum : int {
+    Syntax = 3001,
+    Undefined = 3002,
+    Command = 3003,
+    Function = 3004,
+    Subscript = 3005,
+    NoRoutine = 3006,
+    Divide = 3007,
+    MaxString = 3008,
+    Transaction = 3009,
+    NoLine = 3010,
+    MaxNumber = 3011,
+    Select = 3012,
+    Store = 3013,
+    IllegalValue = 3014,
+};
+}
+
+// Longest string value (and longest output of one line).
+inline constexpr qsizetype MaxStringLength = 3641144;
+// Longest command line accepted.
+inline constexpr qsizetype MaxLineLength = 1048576;
 
 // What a line may touch outside its own local variables; the job implements it.
 class Environment
@@ -32,6 +57,14 @@ public:
     virtual int transactionLevel() const = 0;
     // DO ^routine: false when the server offers no such routine; out = what it wrote.
     virtual bool runRoutine(const QString &name, QString &out) = 0;
+    // $ORDER on a global: the subscript after (direction 1) or before (-1) the last of
+    // `subscripts` on that level, in collate() order; "" starts from the edge and answers
+    // "" when there is none. std::nullopt: this environment cannot walk globals.
+    virtual std::optional<QString> globalOrder(const QString &name, const QStringList &subscripts,
+                                               int direction)
+    {
+        return std::nullopt;
+    }
 };
 
 // Local variables of one job: name -> (subscript list -> value); the empty list is the node itself.
@@ -43,13 +76,19 @@ public:
     // Runs one command line and answers what it wrote. Throws factory::Error on an M error.
     QString execute(const QString &line, Environment &env);
     Locals &locals() { return m_locals; }
+    bool test() const { return m_test; } // $TEST, kept from line to line like the locals
 
 private:
     Locals m_locals;
+    bool m_test = false;
 };
 
 // M number helpers, used by the interpreter and by late-bound comparisons.
-QString canonicNumber(double value);   // 1, 0.5 as .5, -3, 1E+25 -> M canonical form
+QString canonicNumber(double value);   // 1, 0.5 as .5, -3, 1E+25 -> M canonical form ("" for inf/NaN)
 double numericValue(const QString &text); // leading numeric interpretation, "" -> 0
+// True when text is a number in canonical form ("12", "-.5"), i.e. a numeric subscript.
+bool isCanonicNumber(const QString &text);
+// Subscript order: canonical numbers first, by value, then other strings by character code.
+int collate(const QString &a, const QString &b);
 
 } // namespace server::m

@@ -1,0 +1,102 @@
+#include "server/m/mengine.h"
+
+#include "server/m/merrors.h"
+#include "server/m/mexecutor.h"
+#include "server/m/mnumber.h"
+#include "server/m/mparser.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <new>
+
+using namespace Qt::StringLiterals;
+
+namespace server::m {
+
+namespace {
+
+bool startsTransaction(const Line &line)
+{
+    for (const Command &cmd : line.commands) {
+        if (cmd.kind == Command::Kind::TStart)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString Interpreter::execute(const QString &line, Environment &env)
+{
+    if (line.size() > MaxLineLength)
+        raise(ErrorCode::MaxString, u"Zeile länger als %1 Zeichen"_s.arg(MaxLineLength));
+    Line parsed;
+    try {
+        parsed = Parser(line).parse();
+    } catch (const std::bad_alloc &) {
+        raise(ErrorCode::Store, u"kein Speicher für die Zeile"_s);
+    }
+
+    // A line that opens the job's first transaction and then fails must not leave it open.
+    const bool opens = startsTransaction(parsed) && env.transactionLevel() == 0;
+    Executor executor(m_locals, m_test, env);
+    auto undo = [&] {
+        executor.undo();
+        if (opens) {
+            try {
+                if (env.transactionLevel() > 0)
+                    env.transactionRollback();
+            } catch (...) {
+                // the caller's own rollback of the call follows anyway
+            }
+        }
+    };
+    try {
+        executor.run(parsed);
+        executor.checkFootprint();
+        return executor.output();
+    } catch (const std::bad_alloc &) {
+        undo();
+        raise(ErrorCode::Store, u"kein Speicher für die Zeile"_s);
+    } catch (...) {
+        undo();
+        throw;
+    }
+}
+
+QString canonicNumber(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    text.replace(u'e', u'E');
+    return Number::fromText(text).canonic();
+}
+
+double numericValue(const QString &text)
+{
+    return Number::fromText(text).toDouble();
+}
+
+bool isCanonicNumber(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    qsizetype consumed = 0;
+    const Number n = Number::fromText(text, &consumed);
+    return consumed == text.size() && n.canonic() == text;
+}
+
+int collate(const QString &a, const QString &b)
+{
+    const bool an = isCanonicNumber(a);
+    const bool bn = isCanonicNumber(b);
+    if (an && bn)
+        return Number::compare(Number::fromText(a), Number::fromText(b));
+    if (an != bn)
+        return an ? -1 : 1;
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+} // namespace server::m
