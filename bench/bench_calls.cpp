@@ -1,0 +1,234 @@
+// What one factory call costs next to a raw loopback echo of the same size, what list
+// reads and customer searches cost, and how many calls per second the server answers.
+//
+//   bench_calls --conn CONNSTRING --echo-port PORT --label pinned|unpinned
+//               [--iterations N] [--rows N] [--throughput-seconds S] [--no-throughput]
+
+#include "bench/stats.h"
+#include "factory/factory.h"
+#include "factory/wire.h"
+
+#include <QCborMap>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace bench;
+
+namespace {
+
+struct Options
+{
+    QString conn;
+    int echoPort = 0;
+    QString label = u"unpinned"_s;
+    int iterations = 5000;
+    int rows = 10000;
+    double throughputSeconds = 2.0;
+    bool throughput = true;
+};
+
+int echoSocket(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+        return -1;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+bool echoOnce(int fd, const QByteArray &frame, QByteArray &buffer)
+{
+    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+        return false;
+    qsizetype got = 0;
+    buffer.resize(frame.size());
+    while (got < frame.size()) {
+        const ssize_t r = ::read(fd, buffer.data() + got, size_t(frame.size() - got));
+        if (r <= 0)
+            return false;
+        got += r;
+    }
+    return true;
+}
+
+const QString Xline = u"S P0=$P(^FA(0),\"`\",2) W P0"_s;
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Options o;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == u"--conn")
+            o.conn = args[++i];
+        else if (a == u"--echo-port")
+            o.echoPort = args[++i].toInt();
+        else if (a == u"--label")
+            o.label = args[++i];
+        else if (a == u"--iterations")
+            o.iterations = args[++i].toInt();
+        else if (a == u"--rows")
+            o.rows = args[++i].toInt();
+        else if (a == u"--throughput-seconds")
+            o.throughputSeconds = args[++i].toDouble();
+    }
+    if (args.contains(u"--no-throughput"_s))
+        o.throughput = false;
+
+    try {
+        factory::Factory f;
+        if (!f.Connect(o.conn)) {
+            qCritical("bench_calls: cannot connect to %s", qPrintable(o.conn));
+            return 2;
+        }
+        const QString L = u" ("_s + o.label + u')';
+
+        // The floor: the same bytes an OpenId request carries, echoed back.
+        QCborMap openRequest;
+        openRequest.insert(u"op"_s, u"open"_s);
+        openRequest.insert(u"cls"_s, u"VR.ParPersEdv"_s);
+        openRequest.insert(u"id"_s, u"1||ADM"_s);
+        const QByteArray frame = wire::encode(openRequest);
+        const int fd = echoSocket(o.echoPort);
+        if (fd < 0) {
+            qCritical("bench_calls: no echo server on port %d", o.echoPort);
+            return 2;
+        }
+        QByteArray buffer;
+        const Sample echo = measure(o.iterations, [&] { echoOnce(fd, frame, buffer); });
+        ::close(fd);
+        const double floor = echo.median();
+        row(u"TCP echo round trip"_s + L, us(echo.median()), us(echo.p99()), u"1.00x"_s,
+            QString::number(frame.size()) + u" bytes each way"_s);
+
+        const Sample open = measure(o.iterations, [&] { f.OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s); });
+        row(u"OpenId VR.ParPersEdv"_s + L, us(open.median()), us(open.p99()), ratio(open.median(), floor), {});
+
+        auto param = f.Static(u"orvanta.param"_s);
+        const Sample mode = measure(o.iterations, [&] { param->call(u"GetMode"_s, {u"1"_s}); });
+        row(u"class method GetMode"_s + L, us(mode.median()), us(mode.p99()), ratio(mode.median(), floor), {});
+
+        auto windows = f.Static(u"VR.Windows"_s);
+        const Sample x = measure(o.iterations, [&] { windows->call(u"Xecute"_s, {Xline}); });
+        row(u"Xecute $P(^FA(0))"_s + L, us(x.median()), us(x.p99()), ratio(x.median(), floor), {});
+
+        const Sample save = measure(std::max(50, o.iterations / 10), [&] {
+            auto obj = f.New(u"orvanta.wargr"_s);
+            obj->set(u"Firma"_s, u"1"_s);
+            obj->set(u"numwarengruppe"_s, u"0100"_s);
+            obj->set(u"txtwarengruppe"_s, u"Benchmark"_s);
+            obj->set(u"numkunde"_s, u""_s);
+            obj->sys_Save();
+            obj->sys_close();
+        }, 5);
+        row(u"sys_Save new orvanta.wargr"_s + L, us(save.median()), us(save.p99()), ratio(save.median(), floor),
+            u"durable commit"_s);
+        f.Static(u"orvanta.wargr"_s)->call(u"Delete"_s, {u"1"_s, u""_s});
+
+        // A customer list of `rows` numbers, then read back through VR.XW "Liste".
+        QStringList numbers;
+        {
+            auto rs = f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+            rs->Execute({u"1"_s, u"K"_s, u""_s, u""_s, u""_s});
+            while (numbers.size() < o.rows && rs->Next())
+                numbers.append(factory::toText(rs->GetData(1)));
+            rs->Close();
+        }
+        auto kunde = f.Static(u"orvanta.wexlkunde"_s);
+        kunde->call(u"Save"_s, {u"1"_s, numbers.join(u'|'), u"orvanta.wexl"_s});
+        quint64 trips = 0;
+        int read = 0;
+        const Sample list = measure(10, [&] {
+            const int handle = int(factory::toNumber(kunde->call(u"getkund"_s, {u"1"_s, u"orvanta.wexl"_s})));
+            const quint64 before = f.roundTrips();
+            auto rs = f.ResultSet(u"VR.XW"_s, u"Liste"_s);
+            rs->Execute({handle});
+            read = 0;
+            while (rs->Next()) {
+                rs->GetData(1);
+                ++read;
+            }
+            rs->Close();
+            trips = f.roundTrips() - before;
+        }, 1);
+        row(u"read "_s + QString::number(read) + u" list rows (VR.XW Liste)"_s + L, ms(list.median()),
+            ms(list.p99()), {}, QString::number(trips) + u" round trips"_s);
+        kunde->call(u"Save"_s, {u"1"_s, u"10001|10002|10003"_s, u"orvanta.wexl"_s});
+
+        auto search = [&](const QString &term, int &hits) {
+            hits = 0;
+            auto rs = f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+            rs->Execute({u"1"_s, u"K"_s, term, u""_s, u""_s});
+            while (rs->Next()) {
+                for (int c = 1; c <= 5; ++c)
+                    rs->GetData(c);
+                if (++hits >= 500)
+                    break;
+            }
+            rs->Close();
+        };
+        int hits = 0;
+        const Sample many = measure(std::max(20, o.iterations / 50), [&] { search(u"MA"_s, hits); }, 3);
+        row(u"KkrSuche \"MA\", rows read to the last"_s + L, ms(many.median()), ms(many.p99()), {},
+            QString::number(hits) + u" hits kept"_s);
+        const Sample none = measure(std::max(20, o.iterations / 50), [&] { search(u"ZZZZQX"_s, hits); }, 3);
+        row(u"KkrSuche without hits"_s + L, ms(none.median()), ms(none.p99()), ratio(none.median(), floor),
+            QString::number(hits) + u" hits"_s);
+
+        if (o.throughput) {
+            for (int clients : {1, 8, 32}) {
+                std::atomic<bool> stop{false};
+                std::atomic<quint64> calls{0};
+                QList<Sample> samples(clients);
+                std::vector<std::thread> threads;
+                for (int t = 0; t < clients; ++t) {
+                    threads.emplace_back([&, t] {
+                        factory::Factory g;
+                        if (!g.Connect(o.conn))
+                            return;
+                        while (!stop.load(std::memory_order_relaxed)) {
+                            const auto t0 = Clock::now();
+                            g.OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s);
+                            samples[t].add(Clock::now() - t0);
+                            calls.fetch_add(1, std::memory_order_relaxed);
+                        }
+                    });
+                }
+                std::this_thread::sleep_for(std::chrono::duration<double>(o.throughputSeconds));
+                stop = true;
+                for (auto &th : threads)
+                    th.join();
+                Sample all;
+                for (const Sample &s : samples)
+                    all.micros.append(s.micros);
+                const double perSecond = double(calls.load()) / o.throughputSeconds;
+                row(u"OpenId throughput, "_s + QString::number(clients) + u" connections"_s + L,
+                    us(all.median()), us(all.p99()), {}, QString::number(qRound64(perSecond)) + u" calls/s"_s);
+            }
+        }
+    } catch (const factory::Error &e) {
+        qCritical("bench_calls: Fehler %d: %s", e.number(), qPrintable(e.description()));
+        return 1;
+    }
+    return 0;
+}
