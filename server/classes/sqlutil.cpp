@@ -1,0 +1,107 @@
+#include "server/classes/sqlutil.h"
+
+#include "server/classes/tables.h"
+
+#include <QSqlError>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace server::classes {
+
+QString text(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
+            return QString::number(qint64(d));
+        return QString::number(d, 'g', 15);
+    }
+    case QMetaType::Bool:
+        return v.toBool() ? u"1"_s : u"0"_s;
+    default:
+        return v.isNull() ? QString() : v.toString();
+    }
+}
+
+QString arg(const QVariantList &args, int i) { return i < args.size() ? text(args.at(i)) : QString(); }
+
+void expectArgs(const QVariantList &args, int min, int max, const QString &what)
+{
+    if (args.size() < min || args.size() > max) {
+        const QString wanted = min == max ? QString::number(min)
+                                          : QString::number(min) + u" bis "_s + QString::number(max);
+        throw factory::Error(factory::ErrorCode::ArgumentCount,
+                             what + u" erwartet "_s + wanted + u" Argumente, erhalten: "_s
+                                 + QString::number(args.size()));
+    }
+}
+
+std::optional<qint64> parseNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 15)
+        return std::nullopt;
+    for (QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    return t.toLongLong();
+}
+
+void refuse(const QString &description) { throw factory::Error(factory::ErrorCode::Refused, description); }
+
+namespace {
+[[noreturn]] void storageFailure(const QSqlQuery &q, const QString &sql)
+{
+    throw factory::Error(factory::ErrorCode::Storage,
+                         u"Speicherfehler: "_s + q.lastError().text() + u" ("_s + sql.left(80) + u")"_s);
+}
+} // namespace
+
+QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        storageFailure(q, sql);
+    for (const QVariant &b : binds)
+        q.addBindValue(b);
+    if (!q.exec())
+        storageFailure(q, sql);
+    return q;
+}
+
+QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
+{
+    QSqlQuery q = exec(db, sql, binds);
+    return q.next() ? q.value(0) : QVariant();
+}
+
+std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const QVariantList &binds)
+{
+    auto q = std::make_unique<QSqlQuery>(db);
+    q->setForwardOnly(true);
+    if (!q->prepare(sql))
+        storageFailure(*q, sql);
+    for (const QVariant &b : binds)
+        q->addBindValue(b);
+    if (!q->exec())
+        storageFailure(*q, sql);
+    return q;
+}
+
+QString joinId(const QStringList &parts) { return parts.join(u"||"_s); }
+
+bool tenantExists(QSqlDatabase db, const QString &firma)
+{
+    return !firma.isEmpty()
+        && scalar(db, u"SELECT 1 FROM "_s + tables::firma + u" WHERE \"Firma\"=?"_s, {firma}).isValid();
+}
+
+QString jobTenant(CallContext &ctx) { return ctx.xecute(u"W $G(FIRMA)"_s).trimmed(); }
+
+} // namespace server::classes

@@ -1,0 +1,49 @@
+#include "server/classes/textform.h"
+
+using namespace Qt::StringLiterals;
+
+namespace server::classes {
+
+namespace {
+// Display character, server character; the order matters for neither direction
+// because every character maps to exactly one other.
+constexpr char16_t pairs[][2] = {
+    {u'ä', u'{'}, {u'ö', u'|'}, {u'ü', u'}'}, {u'ß', u'~'},
+    {u'Ä', u'['}, {u'Ö', u'\\'}, {u'Ü', u']'}, {u'§', u'õ'},
+};
+
+QString mapChars(const QString &text, int from, int to)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        for (const auto &p : pairs) {
+            if (c.unicode() == p[from]) {
+                c = QChar(p[to]);
+                break;
+            }
+        }
+    }
+    return out;
+}
+} // namespace
+
+QString toServerForm(const QString &display) { return mapChars(display, 0, 1); }
+QString toDisplayForm(const QString &stored) { return mapChars(stored, 1, 0); }
+
+QString toSearchForm(const QString &display)
+{
+    QString out;
+    out.reserve(display.size() + 4);
+    for (QChar c : display) {
+        switch (c.unicode()) {
+        case u'ß': out += u"SS"_s; break;
+        case u'ä': case u'Ä': out += u"AE"_s; break;
+        case u'ö': case u'Ö': out += u"OE"_s; break;
+        case u'ü': case u'Ü': out += u"UE"_s; break;
+        default: out += c.toUpper(); break;
+        }
+    }
+    return out;
+}
+
+} // namespace server::classes
