@@ -108,10 +108,10 @@ QVariant ftpaufbau(CallContext &ctx, const QVariantList &args)
     if (prefix.isEmpty() || fileName.isEmpty() || fileName.contains(u'/') || fileName.contains(u'\\')
         || fileName.contains(u".."_s))
         return 0;
-    ctx.startBatch(u"ftpaufbau"_s, firma, {}, [firma, prefix, fileName](BatchContext &b) {
+    ctx.startBatch(u"ftpaufbau"_s, firma, {}, [firma, prefix, fileName](BatchContext &b) -> QString {
         const QString target = u"ftp/"_s + firma + u'/' + fileName;
         try {
-            const QString outcome = inTransaction(b, [&] {
+            const QString outcome = inTransaction(b, [&]() -> QString {
                 const int articles = buildArticleBatch(b.db, firma, prefix);
                 const ConditionCount conds = buildConditionBatch(b.db, firma, prefix);
                 b.progress(QString::number(articles) + u" Artikel, "_s + QString::number(conds.conditions)
@@ -140,8 +140,8 @@ QVariant genkond(CallContext &ctx, const QVariantList &args)
         prefix = tenantPrefix(ctx.db(), firma);
     if (prefix.isEmpty())
         refuse(u"orvanta.kond genkond: Firma '"_s + firma + u"' hat kein Datenbank-Präfix"_s);
-    ctx.startBatch(u"genkond"_s, firma, args, [firma, prefix](BatchContext &b) {
-        return inTransaction(b, [&] {
+    ctx.startBatch(u"genkond"_s, firma, args, [firma, prefix](BatchContext &b) -> QString {
+        return inTransaction(b, [&]() -> QString {
             const ConditionCount c = buildConditionBatch(b.db, firma, prefix);
             return QString::number(c.conditions) + u" Konditionen für "_s + QString::number(c.customers)
                    + u" Kunden aufgebaut"_s;
@@ -159,8 +159,8 @@ QVariant bmecat(CallContext &ctx, const QVariantList &args)
     if (!day)
         refuse(u"orvanta.gateway bmecat: '"_s + arg(args, 0) + u"' ist kein Datum"_s);
     const QString fileName = u"bmecat_"_s + firma + u'_' + day->toString(u"yyyyMMdd"_s) + u".xml"_s;
-    ctx.startBatch(u"bmecat"_s, firma, {day->toString(Qt::ISODate)}, [firma, day = *day, fileName](BatchContext &b) {
-        return inTransaction(b, [&] {
+    ctx.startBatch(u"bmecat"_s, firma, {day->toString(Qt::ISODate)}, [firma, day = *day, fileName](BatchContext &b) -> QString {
+        return inTransaction(b, [&]() -> QString {
             const int n = writeCatalogue(b.db, firma, day, outputPath(b, fileName));
             return QString::number(n) + u" Artikel in "_s + fileName;
         });
@@ -173,8 +173,8 @@ QVariant gatewayImport(CallContext &ctx, const QVariantList &args)
 {
     expectArgs(args, 1, 1, u"orvanta.gateway import"_s);
     const QString fileName = plainFileName(arg(args, 0), u"orvanta.gateway import"_s);
-    ctx.startBatch(u"import"_s, jobTenant(ctx), args, [fileName](BatchContext &b) {
-        return inTransaction(b, [&] {
+    ctx.startBatch(u"import"_s, jobTenant(ctx), args, [fileName](BatchContext &b) -> QString {
+        return inTransaction(b, [&]() -> QString {
             const ExportCount c = importExport(b.db, QDir(b.outputDir).filePath(fileName), fileName);
             return QString::number(c.articles) + u" Preise und "_s + QString::number(c.conditions)
                    + u" Konditionen aus "_s + fileName + u" übernommen"_s;
@@ -212,8 +212,8 @@ QVariant startGenArtikel(CallContext &ctx, const QString &prefix, const QVariant
 {
     expectArgs(args, 1, 2, prefix + u"artikel genartikel"_s);
     const QString firma = requireTenant(ctx, arg(args, 0).trimmed(), prefix + u"artikel genartikel"_s);
-    ctx.startBatch(u"genartikel"_s, firma, args, [firma, prefix](BatchContext &b) {
-        return inTransaction(b, [&] {
+    ctx.startBatch(u"genartikel"_s, firma, args, [firma, prefix](BatchContext &b) -> QString {
+        return inTransaction(b, [&]() -> QString {
             return QString::number(buildArticleBatch(b.db, firma, prefix)) + u" Artikel in den Stapel übernommen"_s;
         });
     });
@@ -224,8 +224,8 @@ QVariant startFreischalten(CallContext &ctx, const QString &prefix, const QVaria
 {
     expectArgs(args, 1, 1, prefix + u"artikel freischalten"_s);
     const QString fileName = plainFileName(arg(args, 0), prefix + u"artikel freischalten"_s);
-    ctx.startBatch(u"freischalten"_s, jobTenant(ctx), args, [prefix, fileName](BatchContext &b) {
-        return inTransaction(b, [&] {
+    ctx.startBatch(u"freischalten"_s, jobTenant(ctx), args, [prefix, fileName](BatchContext &b) -> QString {
+        return inTransaction(b, [&]() -> QString {
             QStringList firmen;
             QSqlQuery q = exec(b.db, u"SELECT \"Firma\" FROM "_s + tables::param
                                          + u" WHERE \"dbpraefix\"=? ORDER BY CAST(\"Firma\" AS INTEGER)"_s,

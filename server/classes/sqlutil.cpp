@@ -55,6 +55,12 @@ std::optional<qint64> parseNumber(const QString &text)
 void refuse(const QString &description) { throw factory::Error(factory::ErrorCode::Refused, description); }
 
 namespace {
+// A null QString binds as SQL NULL, which equals nothing; the store keeps "" for empty text.
+QVariant bindable(const QVariant &v)
+{
+    return v.typeId() == QMetaType::QString && v.toString().isNull() ? QVariant(QString(u""_s)) : v;
+}
+
 [[noreturn]] void storageFailure(const QSqlQuery &q, const QString &sql)
 {
     throw factory::Error(factory::ErrorCode::Storage,
@@ -69,7 +75,7 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
     if (!q.prepare(sql))
         storageFailure(q, sql);
     for (const QVariant &b : binds)
-        q.addBindValue(b);
+        q.addBindValue(bindable(b));
     if (!q.exec())
         storageFailure(q, sql);
     return q;
@@ -88,7 +94,7 @@ std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const 
     if (!q->prepare(sql))
         storageFailure(*q, sql);
     for (const QVariant &b : binds)
-        q->addBindValue(b);
+        q->addBindValue(bindable(b));
     if (!q->exec())
         storageFailure(*q, sql);
     return q;
