@@ -112,20 +112,38 @@ QVariant saveList(CallContext &ctx, const ListKind &kind, const QString &prefix,
     return qint64(numbers.size());
 }
 
+// The stored prefix spelled like the argument, case aside; invalid when no tenant names it.
+QVariant namedPrefix(CallContext &ctx, const QString &prefix)
+{
+    return scalar(ctx.db(), u"SELECT \"dbpraefix\" FROM "_s + tables::param + u" WHERE lower(\"dbpraefix\")=? LIMIT 1"_s,
+                  {prefix.toLower()});
+}
+
+// A resolved class outlives a change of the parameters and is shared by all namespaces:
+// each call checks that its prefix is still named here.
+ClassMethod checked(const QString &className, const QString &prefix, ClassMethod method)
+{
+    return [className, prefix, method](CallContext &ctx, const QVariantList &args) {
+        if (!namedPrefix(ctx, prefix).isValid())
+            throw factory::Error(factory::ErrorCode::UnknownClass, u"Klasse '"_s + className + u"' existiert nicht"_s);
+        return method(ctx, args);
+    };
+}
+
 ClassDecl listClass(const ListKind &kind, const QString &prefix)
 {
     ClassDecl c;
     c.name = prefix + kind.suffix;
     // The prefix argument of getkund/Save names the class's own prefix; the list belongs to the class.
-    c.methods.insert(kind.getList, [kind, prefix](CallContext &ctx, const QVariantList &args) {
+    c.methods.insert(kind.getList, checked(c.name, prefix, [kind, prefix](CallContext &ctx, const QVariantList &args) {
         return getList(ctx, kind, prefix, args);
-    });
-    c.methods.insert(kind.getName, [kind, prefix](CallContext &ctx, const QVariantList &args) {
+    }));
+    c.methods.insert(kind.getName, checked(c.name, prefix, [kind, prefix](CallContext &ctx, const QVariantList &args) {
         return getName(ctx, kind, prefix, args);
-    });
-    c.methods.insert(u"save"_s, [kind, prefix](CallContext &ctx, const QVariantList &args) {
+    }));
+    c.methods.insert(u"save"_s, checked(c.name, prefix, [kind, prefix](CallContext &ctx, const QVariantList &args) {
         return saveList(ctx, kind, prefix, args);
-    });
+    }));
     return c;
 }
 
@@ -133,12 +151,12 @@ ClassDecl articleClass(const QString &prefix)
 {
     ClassDecl c;
     c.name = prefix + u"artikel"_s;
-    c.methods.insert(u"genartikel"_s, [prefix](CallContext &ctx, const QVariantList &args) {
+    c.methods.insert(u"genartikel"_s, checked(c.name, prefix, [prefix](CallContext &ctx, const QVariantList &args) {
         return jobs::startGenArtikel(ctx, prefix, args);
-    });
-    c.methods.insert(u"freischalten"_s, [prefix](CallContext &ctx, const QVariantList &args) {
+    }));
+    c.methods.insert(u"freischalten"_s, checked(c.name, prefix, [prefix](CallContext &ctx, const QVariantList &args) {
         return jobs::startFreischalten(ctx, prefix, args);
-    });
+    }));
     return c;
 }
 
@@ -148,9 +166,7 @@ std::optional<ClassDecl> resolvePrefixClass(const QString &name, CallContext &ct
     for (const QString &suffix : {u"kunde"_s, u"liefneg"_s, u"artikel"_s}) {
         if (!lower.endsWith(suffix) || lower.size() == suffix.size())
             continue;
-        const QVariant prefix = scalar(ctx.db(), u"SELECT \"dbpraefix\" FROM "_s + tables::param
-                                                     + u" WHERE lower(\"dbpraefix\")=? LIMIT 1"_s,
-                                       {lower.chopped(suffix.size())});
+        const QVariant prefix = namedPrefix(ctx, lower.chopped(suffix.size()));
         if (!prefix.isValid())
             return std::nullopt;
         if (suffix == u"kunde"_s)

@@ -363,6 +363,22 @@ private slots:
                  int(factory::ErrorCode::UnknownClass));
     }
 
+    void prefixClassesFollowTheParameters()
+    {
+        QVERIFY(!list(call(prefix + u"kunde"_s, u"getkund"_s, {u"1"_s, prefix})).isEmpty());
+        const auto setPrefix = [&](const QString &p) {
+            auto param = m_f.OpenId(u"orvanta.param"_s, u"1"_s);
+            param->set(u"dbpraefix"_s, p);
+            param->sys_Save();
+        };
+        setPrefix(u"orvanta.neu"_s);
+        QCOMPARE(failure([&] { call(prefix + u"kunde"_s, u"getkund"_s, {u"1"_s, prefix}); }),
+                 int(factory::ErrorCode::UnknownClass));
+        QVERIFY(list(call(u"Orvanta.Neukunde"_s, u"getkund"_s, {u"1"_s, u"orvanta.neu"_s})).isEmpty());
+        setPrefix(prefix);
+        QCOMPARE(list(call(prefix + u"kunde"_s, u"getkund"_s, {u"1"_s, prefix})).size(), 3);
+    }
+
     void productGroupLists()
     {
         auto wargr = m_f.Static(u"orvanta.wargr"_s);
