@@ -19,7 +19,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace signin {
 namespace {
 const QString SettingsApp = u"Cache Login"_s;
 const QString SettingsSection = u"Login"_s;
@@ -44,6 +43,9 @@ QWidget *visibleMainWindow()
             return w;
     return nullptr;
 }
+// Linked in whenever the dialog is: the session reaches the sign-in windows even where
+// nobody called signin::install().
+const bool installed = (signin::install(), true);
 } // namespace
 
 FMPass::FMPass(QWidget *parent) : QDialog(parent)
@@ -152,11 +154,11 @@ void FMPass::Form_Load()
 
 void FMPass::fillLocations(const QString &list)
 {
-    const QList<Location> locations = parseLocations(list);
+    const QList<signin::Location> locations = signin::parseLocations(list);
     {
         const QSignalBlocker blocker(m_standort);
         m_standort->clear();
-        for (const Location &l : locations)
+        for (const signin::Location &l : locations)
             m_standort->addItem(l.text, l.code);
         m_standort->setCurrentIndex(-1);
     }
@@ -249,7 +251,7 @@ bool FMPass::eventFilter(QObject *watched, QEvent *event)
 void FMPass::cmdServer_Click()
 {
     cacheapi::Trace(u"FMPAss.cmdServer_Click"_s, u"Start/Ende"_s, {}, 40);
-    showServerWindowModal(this);
+    signin::showServerWindowModal(this);
 }
 
 void FMPass::BUSpeich_Click()
@@ -290,7 +292,7 @@ void FMPass::BUSpeich_Click()
     cacheapi::Trace(u"FMPAss.BUSpeich_Click"_s, u"Ende"_s, {}, 40);
 }
 
-void signInExit()
+void signin::signInExit()
 {
     cacheapi::Trace(u"FMPass.BuAusst_Click"_s, u"Start"_s, {}, 40);
     cacheapi::Benutzer.clear();
@@ -301,7 +303,7 @@ void signInExit()
 void FMPass::BUAusst_Click()
 {
     // Ende destroys this dialog; nothing of it may be touched afterwards.
-    signInExit();
+    signin::signInExit();
 }
 
 void FMPass::selectPassword() { cacheapi::SelectAllText(m_passwort, false); }
@@ -329,5 +331,3 @@ void FMPass::Form_Unload()
     if (!cacheapi::Beendet)
         cacheapi::Ende();
 }
-
-} // namespace signin

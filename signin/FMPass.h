@@ -10,8 +10,6 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 
-namespace signin {
-
 class FMPass final : public QDialog, public cacheapi::Unloadable
 {
     Q_OBJECT
@@ -48,7 +46,7 @@ private:
     bool m_activating = false;
 };
 
+namespace signin {
 // The sign-in exit action without loading the dialog: the program ends.
 void signInExit();
-
 } // namespace signin

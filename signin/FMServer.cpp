@@ -22,7 +22,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace signin {
 namespace {
 const QString SettingsApp = u"Cache Login"_s;
 const QString SettingsSection = u"Login"_s;
@@ -57,6 +56,8 @@ QLineEdit *addField(QGridLayout *grid, int row, const QString &name, const QStri
     return edit;
 }
 } // namespace
+
+using signin::setFieldEditable;
 
 FMServer::FMServer(QWidget *parent) : QDialog(parent)
 {
@@ -326,5 +327,3 @@ void FMServer::Lock_Timer()
 }
 
 void FMServer::reject() { hide(); }
-
-} // namespace signin

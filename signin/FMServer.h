@@ -14,8 +14,6 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-namespace signin {
-
 class FMServer final : public QDialog, public cacheapi::Unloadable
 {
     Q_OBJECT
@@ -52,5 +50,3 @@ private:
     QTimer *m_lock;
     bool m_editing = false;
 };
-
-} // namespace signin

@@ -77,7 +77,7 @@ private slots:
     void closeByCodeOnlyHides();
 
 private:
-    signin::FMPass *openDialog();
+    FMPass *openDialog();
     void storeDefaultServer();
     std::unique_ptr<SessionFixture> m_fx;
 };
@@ -97,7 +97,7 @@ void tst_FMPass::cleanup()
     qunsetenv("COMPUTERNAME");
 }
 
-signin::FMPass *tst_FMPass::openDialog() { return cacheapi::form<signin::FMPass>(); }
+FMPass *tst_FMPass::openDialog() { return cacheapi::form<FMPass>(); }
 
 void tst_FMPass::storeDefaultServer()
 {
@@ -261,7 +261,7 @@ void tst_FMPass::noDefaultServerNotice()
         });
     };
     signin::showSignInDialog(nullptr);
-    auto *dialog = cacheapi::formIfLoaded<signin::FMPass>();
+    auto *dialog = cacheapi::formIfLoaded<FMPass>();
     QVERIFY(dialog);
     QTRY_COMPARE(modals.size(), 1);
     QCOMPARE(modals.first(), u"FMServer"_s);
@@ -296,7 +296,7 @@ void tst_FMPass::signInAgainWhileRunning()
     fields().setBUSER(u"ADM"_s); // the stored "Name", as the last sign-in left it
 
     signin::showSignInDialog(&mainWindow);
-    auto *dialog = cacheapi::formIfLoaded<signin::FMPass>();
+    auto *dialog = cacheapi::formIfLoaded<FMPass>();
     QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
     auto *password = dialog->findChild<QLineEdit *>(u"BPASSWORT"_s);
     password->clear();
@@ -319,7 +319,7 @@ void tst_FMPass::signInAgainWhileRunning()
 void tst_FMPass::abbruchEndsProgram()
 {
     signin::showSignInDialog(nullptr);
-    QPointer<signin::FMPass> dialog = cacheapi::formIfLoaded<signin::FMPass>();
+    QPointer<FMPass> dialog = cacheapi::formIfLoaded<FMPass>();
     QVERIFY(dialog && dialog->isVisible());
     cacheapi::Benutzer = u"ADM|Anna Adler"_s;
     // Cancelled while the server list is up modally: everything is unloaded.
@@ -346,7 +346,7 @@ void tst_FMPass::closeByCodeOnlyHides()
     dialog->close();
     QVERIFY(!dialog->isVisible());
     QVERIFY(!m_fx->endeCalled);
-    QCOMPARE(cacheapi::formIfLoaded<signin::FMPass>(), dialog);
+    QCOMPARE(cacheapi::formIfLoaded<FMPass>(), dialog);
     // Esc neither hides it nor ends anything.
     dialog->show();
     QTest::keyClick(dialog, Qt::Key_Escape);

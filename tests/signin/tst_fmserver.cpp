@@ -62,7 +62,7 @@ private:
     void storeDefaultServer(TestServer &server);
 
     std::unique_ptr<SessionFixture> m_fx;
-    signin::FMServer *m_window = nullptr;
+    FMServer *m_window = nullptr;
     QTreeWidget *m_list = nullptr;
 };
 
@@ -70,7 +70,7 @@ void tst_FMServer::init()
 {
     m_fx = std::make_unique<SessionFixture>();
     QVERIFY(m_fx->start());
-    m_window = cacheapi::form<signin::FMServer>();
+    m_window = cacheapi::form<FMServer>();
     m_list = m_window->findChild<QTreeWidget *>(u"ctList"_s);
     QVERIFY(m_list);
 }
@@ -284,7 +284,7 @@ void tst_FMServer::zurueckOnlyHides()
     });
     m_window->exec();
     QVERIFY(!m_window->isVisible());
-    QCOMPARE(cacheapi::formIfLoaded<signin::FMServer>(), m_window);
+    QCOMPARE(cacheapi::formIfLoaded<FMServer>(), m_window);
     QCOMPARE(m_window->CurrentId(), 2);
 }
 
