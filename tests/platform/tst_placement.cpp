@@ -1,7 +1,6 @@
 // Settings store and window placement: values kept per folder, placement stored in twips
 // and restored, a minimised window leaving the stored placement alone.
 #include "main/orvanta.h"
-#include "platform/messagebox.h"
 #include "platform/platform.h"
 
 #include <QTemporaryDir>
@@ -19,7 +18,6 @@ private slots:
     void cleanup();
 
     void settingsRoundTrip();
-    void recorderAnswersInOrder();
     void firstStartChangesNothing();
     void storedAndRestored();
     void minimisedWindowNotStored();
@@ -58,21 +56,6 @@ void tst_Placement::settingsRoundTrip()
     QCOMPARE(platform::GetSetting(app, u"Login"_s, u"Passwort"_s), scrambled);
     // Applications are kept apart.
     QVERIFY(!platform::HasSetting(u"OrvantaWeb"_s, u"Login"_s, u"Server"_s));
-}
-
-void tst_Placement::recorderAnswersInOrder()
-{
-    platform::MessageBoxRecorder boxes;
-    boxes.queueAnswer(platform::Answer::No);
-    QCOMPARE(platform::messageBox(nullptr, u"Frage?"_s, platform::Buttons::YesNo, platform::Icon::Question, u"T"_s),
-             platform::Answer::No);
-    QCOMPARE(platform::messageBox(nullptr, u"Frage?"_s, platform::Buttons::YesNo, platform::Icon::Question, u"T"_s),
-             platform::Answer::Yes);
-    QCOMPARE(platform::messageBox(nullptr, u"Info"_s, platform::Buttons::Ok, platform::Icon::None, QString()),
-             platform::Answer::Ok);
-    QCOMPARE(boxes.count(), 3);
-    QCOMPARE(boxes.last().title, QString());
-    QCOMPARE(boxes.shown.first().icon, platform::Icon::Question);
 }
 
 void tst_Placement::firstStartChangesNothing()
