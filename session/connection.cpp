@@ -1,6 +1,5 @@
 #include "session/cacheapi.h"
 #include "session/forms.h"
-#include "session/sessionstate.h"
 
 #include "platform/messagebox.h"
 #include "platform/platform.h"
@@ -119,11 +118,6 @@ void prepareServerJob()
     CloseObject(windows);
 }
 } // namespace
-
-namespace detail {
-void resetConnectionState() {}
-int retryWaitHundredths() { return g_retryWait; }
-} // namespace detail
 
 void setRetryWaitHundredths(int n) { g_retryWait = n; }
 void setTerminateHandler(std::function<void()> handler) { g_terminate = handler ? std::move(handler) : quitAtOnce; }

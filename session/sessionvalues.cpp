@@ -1,5 +1,4 @@
 #include "session/cacheapi.h"
-#include "session/sessionstate.h"
 
 using namespace Qt::StringLiterals;
 
@@ -65,7 +64,6 @@ void resetSession()
     Beendet = false;
     BusyDepth = 0;
     profil = Profil{};
-    detail::resetConnectionState();
     ConnectionFields::instance().reset();
     BuildConnString();
 }

@@ -14,11 +14,13 @@
 #include "tests/support/sessionfixture.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QtTest/qtestspontaneevent.h>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -75,6 +77,7 @@ private slots:
     void signInAgainWhileRunning();
     void abbruchEndsProgram();
     void closeByCodeOnlyHides();
+    void closeFromFrameEndsProgram();
 
 private:
     FMPass *openDialog();
@@ -346,6 +349,19 @@ void tst_FMPass::closeByCodeOnlyHides()
     QTest::keyClick(dialog, Qt::Key_Escape);
     QVERIFY(dialog->isVisible());
     QVERIFY(!m_fx->endeCalled);
+}
+
+void tst_FMPass::closeFromFrameEndsProgram()
+{
+    QPointer<FMPass> dialog = openDialog();
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close); // as the window system sends it
+    // Delivered straight to the window: sendEvent would clear the spontaneous mark.
+    static_cast<QObject *>(dialog.data())->event(&close);
+    QVERIFY(m_fx->endeCalled);
+    QVERIFY(dialog.isNull());
 }
 
 QTEST_MAIN(tst_FMPass)
