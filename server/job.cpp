@@ -1,0 +1,380 @@
+#include "server/job.h"
+
+#include "server/log.h"
+#include "server/rowsource.h"
+#include "server/sqlutil.h"
+#include "server/store.h"
+#include "server/values.h"
+#include "factory/wire.h"
+
+#include <QCborArray>
+
+using namespace Qt::StringLiterals;
+using factory::Error;
+namespace Code = factory::ErrorCode;
+
+namespace server {
+
+namespace {
+constexpr int DefaultBatchRows = 500;
+constexpr int MaxBatchRows = 10000;
+constexpr qsizetype BatchBytes = 64 * 1024;
+
+QString textArg(const QCborMap &request, QLatin1StringView key)
+{
+    const QCborValue v = request.value(key);
+    if (v.isString())
+        return v.toString();
+    if (v.isInteger())
+        return QString::number(v.toInteger());
+    throw Error(Code::Protocol, u"Argument '"_s + QString(key) + u"' fehlt oder ist kein Text"_s);
+}
+
+QVariantList argList(const QCborMap &request, const QString &what)
+{
+    const QCborValue a = request.value("a"_L1);
+    if (a.isUndefined() || a.isNull())
+        return {};
+    if (!a.isArray())
+        throw Error(Code::Protocol, u"Argument 'a' ist keine Liste"_s);
+    if (a.toArray().size() > Job::MaxArguments)
+        throw Error(Code::ArgumentCount, what + u": mehr als 16 Argumente"_s);
+    return values::listFromCbor(a);
+}
+
+// Rough size of a row on the wire, to cut batches at about 64 KiB.
+qsizetype rowBytes(const QVariantList &row)
+{
+    qsizetype n = 2;
+    for (const QVariant &v : row)
+        n += v.typeId() == QMetaType::QString ? v.toString().size() + 3 : 9;
+    return n;
+}
+} // namespace
+
+Job::Job(ServerContext &server, int number) : m_server(server), m_number(number), m_objects(*this) {}
+
+Job::~Job() { close(); }
+
+QString Job::ns() const { return m_ns ? m_ns->name : QString(); }
+
+void Job::close()
+{
+    // Statements go before the connection they belong to.
+    m_resultSets.clear();
+    m_objects.clear();
+    m_lists.clear();
+    m_pending.clear();
+    if (m_db.isValid()) {
+        if (m_tx.level() > 0)
+            log::line(u"job %1: connection closed inside a transaction, rolled back"_s.arg(m_number));
+        m_tx.abandon();
+        m_db = QSqlDatabase();
+        m_tx.setDatabase({});
+        store::close(m_connectionName);
+    }
+}
+
+QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
+{
+    const QCborValue opValue = request.value("op"_L1);
+    if (!opValue.isString()) {
+        closeAfter = true;
+        log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));
+        return wire::encode(wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
+    }
+    const QString op = opValue.toString();
+    try {
+        return wire::encode(wire::ok(dispatch(op, request, closeAfter)));
+    } catch (const Error &e) {
+        log::line(u"job %1: %2 failed: error %3 %4"_s.arg(m_number).arg(op).arg(e.number()).arg(e.description()));
+        return wire::encode(wire::error(e.number(), e.description()));
+    } catch (const std::exception &e) {
+        const QString text = QString::fromUtf8(e.what());
+        log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(op, text));
+        return wire::encode(wire::error(Code::Internal, u"Interner Fehler: "_s + text));
+    } catch (...) {
+        log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(op));
+        return wire::encode(wire::error(Code::Internal, u"Interner Fehler"_s));
+    }
+}
+
+QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &closeAfter)
+{
+    if (op == "hello"_L1)
+        return hello(request, closeAfter);
+    if (op == "ping"_L1)
+        return QCborValue(QCborValue::Null);
+    if (!m_ns)
+        throw Error(Code::Protocol, u"Zuerst anmelden ('hello'), dann '"_s + op + u"'"_s);
+
+    if (op == "next"_L1)
+        return next(request);
+    if (op == "close"_L1)
+        return closeResultSet(request);
+    // Anything else may read or write: a result set still streaming must not pin an old
+    // snapshot under it.
+    detachSqlRowSources();
+    if (op == "open"_L1) {
+        const ClassDecl &decl = classOf(request);
+        return m_objects.open(decl, textArg(request, "id"_L1));
+    }
+    if (op == "save"_L1) {
+        const ClassDecl &decl = classOf(request);
+        const QCborValue p = request.value("p"_L1);
+        if (!p.isMap() && !p.isUndefined() && !p.isNull())
+            throw Error(Code::Protocol, u"save: 'p' ist keine Zuordnung"_s);
+        return inCall(true, [&] {
+            return QCborValue(m_objects.save(decl, request.value("id"_L1), request.value("init"_L1), p.toMap()));
+        });
+    }
+    if (op == "call"_L1) {
+        const ClassDecl &decl = classOf(request);
+        const QString method = textArg(request, "m"_L1);
+        const QVariantList args = argList(request, method);
+        auto it = decl.methods.constFind(method.toLower());
+        if (it == decl.methods.constEnd())
+            throw Error(Code::UnknownMethod, u"Klassenmethode '"_s + method + u"' gibt es in der Klasse '"_s
+                                                 + decl.name + u"' nicht"_s);
+        return inCall(true, [&] { return values::toCbor(it.value()(*this, args)); });
+    }
+    if (op == "icall"_L1) {
+        const ClassDecl &decl = classOf(request);
+        const QString id = textArg(request, "id"_L1);
+        const QString method = textArg(request, "m"_L1);
+        const QVariantList args = argList(request, method);
+        return inCall(true, [&] { return values::toCbor(m_objects.call(decl, id, method, args)); });
+    }
+    if (op == "query"_L1)
+        return query(request);
+    throw Error(Code::Protocol, u"Unbekannte Operation '"_s + op + u"'"_s);
+}
+
+template<typename Work>
+QCborValue Job::inCall(bool write, Work &&work)
+{
+    const size_t mark = m_pending.size();
+    m_tx.beginCall(write);
+    try {
+        QCborValue answer = work();
+        m_tx.endCall();
+        if (m_tx.level() == 0) {
+            for (PendingBatch &b : m_pending)
+                m_ready.push_back(std::move(b));
+            m_pending.clear();
+        }
+        return answer;
+    } catch (...) {
+        m_tx.abortCall();
+        if (m_pending.size() > mark)
+            m_pending.resize(mark);
+        throw;
+    }
+}
+
+QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
+{
+    if (m_ns)
+        throw Error(Code::Protocol, u"Bereits angemeldet (Namensraum "_s + m_ns->name + u")"_s);
+    const QCborValue version = request.value("v"_L1);
+    if (!version.isInteger() || version.toInteger() != wire::ProtocolVersion) {
+        closeAfter = true;
+        throw Error(Code::Version, u"Protokollversion "_s + version.toVariant().toString()
+                                       + u" wird nicht unterstützt (Server: 1)"_s);
+    }
+    const QCborValue nsValue = request.value("ns"_L1);
+    const store::Namespace *ns = nsValue.isString() ? m_server.findNamespace(nsValue.toString()) : nullptr;
+    if (!ns) {
+        closeAfter = true;
+        throw Error(Code::UnknownNamespace,
+                    u"Namensraum '"_s + nsValue.toVariant().toString() + u"' gibt es auf diesem Server nicht"_s);
+    }
+    m_connectionName = u"job-"_s + QString::number(m_number);
+    m_db = store::open(ns->path, m_connectionName);
+    m_tx.setDatabase(m_db);
+    m_ns = ns;
+    QCborMap answer;
+    answer.insert(u"job"_s, m_number);
+    answer.insert(u"ns"_s, ns->name);
+    return answer;
+}
+
+const ClassDecl &Job::classOf(const QCborMap &request)
+{
+    const QString name = textArg(request, "cls"_L1);
+    const ClassDecl *decl = m_server.registry.find(name, *this);
+    if (!decl)
+        throw Error(Code::UnknownClass, u"Klasse '"_s + name + u"' existiert nicht"_s);
+    return *decl;
+}
+
+void Job::readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more)
+{
+    qsizetype bytes = 0;
+    QVariantList row;
+    more = true;
+    while (out.size() < batchSize && bytes < BatchBytes) {
+        if (!rows.next(row)) {
+            more = false;
+            return;
+        }
+        bytes += rowBytes(row);
+        QCborArray cells;
+        for (const QVariant &v : std::as_const(row))
+            cells.append(values::toCbor(v));
+        out.append(cells);
+    }
+}
+
+static int batchSizeOf(const QCborMap &request)
+{
+    const QCborValue b = request.value("b"_L1);
+    if (!b.isInteger())
+        return DefaultBatchRows;
+    return int(qBound<qint64>(1, b.toInteger(), qint64(MaxBatchRows)));
+}
+
+QCborValue Job::query(const QCborMap &request)
+{
+    const ClassDecl &decl = classOf(request);
+    const QString name = textArg(request, "q"_L1);
+    const QVariantList args = argList(request, name);
+    if (args.size() > 5)
+        throw Error(Code::ArgumentCount, u"Abfrage '"_s + name + u"': höchstens 5 Argumente"_s);
+    auto it = decl.queries.constFind(name.toLower());
+    if (it == decl.queries.constEnd())
+        throw Error(Code::UnknownQuery,
+                    u"Abfrage '"_s + name + u"' gibt es in der Klasse '"_s + decl.name + u"' nicht"_s);
+    if (m_resultSets.size() >= MaxOpenHandles)
+        throw Error(Code::BadHandle, u"Zu viele offene Ergebnismengen (höchstens 1000)"_s);
+    const int batchSize = batchSizeOf(request);
+    QCborMap answer;
+    std::unique_ptr<RowSource> rows;
+    inCall(false, [&] {
+        QCborArray batch;
+        bool more = false;
+        try {
+            rows = it.value()(*this, args);
+            if (!rows)
+                rows = rowsFromList(0, {});
+            readBatch(*rows, batchSize, batch, more);
+        } catch (...) {
+            rows.reset(); // its statement ends before the transaction is undone
+            throw;
+        }
+        answer.insert(u"c"_s, rows->columnCount());
+        answer.insert(u"rows"_s, batch);
+        answer.insert(u"more"_s, more);
+        if (!more)
+            rows.reset();
+        return QCborValue();
+    });
+    int handle = 0;
+    if (rows) {
+        handle = m_server.nextHandle++;
+        m_resultSets.emplace(handle, std::move(rows));
+    }
+    answer.insert(u"h"_s, handle);
+    return answer;
+}
+
+QCborValue Job::next(const QCborMap &request)
+{
+    const QCborValue h = request.value("h"_L1);
+    auto it = m_resultSets.find(int(h.toInteger()));
+    if (!h.isInteger() || it == m_resultSets.end())
+        throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
+                                         + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
+    QCborArray batch;
+    bool more = false;
+    readBatch(*it->second, batchSizeOf(request), batch, more);
+    if (!more)
+        m_resultSets.erase(it);
+    QCborMap answer;
+    answer.insert(u"rows"_s, batch);
+    answer.insert(u"more"_s, more);
+    return answer;
+}
+
+QCborValue Job::closeResultSet(const QCborMap &request)
+{
+    const QCborValue h = request.value("h"_L1);
+    if (!h.isInteger() || !m_resultSets.erase(int(h.toInteger())))
+        throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
+                                         + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
+    return QCborValue(QCborValue::Null);
+}
+
+void Job::afterAnswer()
+{
+    if (m_ready.empty())
+        return;
+    std::vector<PendingBatch> ready;
+    ready.swap(m_ready);
+    for (PendingBatch &b : ready)
+        m_server.batches->launch(*m_ns, b.job, b.tenant, b.args, std::move(b.work));
+}
+
+int Job::newList(const QStringList &records)
+{
+    if (m_lists.size() >= MaxOpenHandles)
+        throw Error(Code::BadHandle, u"Zu viele offene Listen (höchstens 1000)"_s);
+    const int handle = m_server.nextHandle++;
+    m_lists.insert(handle, records);
+    return handle;
+}
+
+std::optional<QStringList> Job::takeList(int handle)
+{
+    auto it = m_lists.find(handle);
+    if (it == m_lists.end())
+        return std::nullopt;
+    QStringList records = std::move(it.value());
+    m_lists.erase(it);
+    return records;
+}
+
+QString Job::xecute(const QString &line) { return m_interpreter.execute(line, *this); }
+
+void Job::startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work)
+{
+    m_pending.push_back({job, tenant, args, std::move(work)});
+}
+
+std::optional<QString> Job::globalGet(const QString &name, const QStringList &subscripts)
+{
+    return globals::get(m_db, name, subscripts);
+}
+
+int Job::globalData(const QString &name, const QStringList &subscripts)
+{
+    return globals::data(m_db, name, subscripts);
+}
+
+void Job::globalSet(const QString &name, const QStringList &subscripts, const QString &value)
+{
+    globals::set(m_db, name, subscripts, value);
+}
+
+void Job::globalKill(const QString &name, const QStringList &subscripts) { globals::kill(m_db, name, subscripts); }
+
+void Job::transactionStart() { m_tx.start(); }
+
+void Job::transactionCommit() { m_tx.commit(); }
+
+void Job::transactionRollback()
+{
+    if (m_tx.rollback())
+        m_pending.clear();
+}
+
+bool Job::runRoutine(const QString &name, QString &out)
+{
+    const Routine *routine = m_server.registry.routine(name);
+    if (!routine)
+        return false;
+    out = (*routine)(*this);
+    return true;
+}
+
+} // namespace server

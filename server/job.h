@@ -1,0 +1,93 @@
+#pragma once
+// One server job: the state of one client connection and the answers to its requests.
+
+#include "server/classdecl.h"
+#include "server/m/mengine.h"
+#include "server/objects.h"
+#include "server/servercontext.h"
+#include "server/transactions.h"
+
+#include <QCborMap>
+#include <QHash>
+
+#include <unordered_map>
+#include <vector>
+
+namespace server {
+
+class Job final : public CallContext, public m::Environment
+{
+public:
+    Job(ServerContext &server, int number);
+    ~Job() override;
+    Q_DISABLE_COPY_MOVE(Job)
+
+    // Answers one request as a whole frame. closeAfter: the connection ends after it.
+    QByteArray handle(const QCborMap &request, bool &closeAfter);
+    // Once the answer is out: starts the batch runs the committed calls asked for.
+    void afterAnswer();
+    // The connection is gone: undo an open transaction, release everything.
+    void close();
+
+    // CallContext
+    QSqlDatabase db() override { return m_db; }
+    QString ns() const override;
+    int jobNumber() const override { return m_number; }
+    QString dataDir() const override { return m_server.dataDir; }
+    QString outputDir() const override { return m_server.outputDir; }
+    int newList(const QStringList &records) override;
+    QString xecute(const QString &line) override;
+    void startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work) override;
+
+    // m::Environment
+    std::optional<QString> globalGet(const QString &name, const QStringList &subscripts) override;
+    int globalData(const QString &name, const QStringList &subscripts) override;
+    void globalSet(const QString &name, const QStringList &subscripts, const QString &value) override;
+    void globalKill(const QString &name, const QStringList &subscripts) override;
+    void transactionStart() override;
+    void transactionCommit() override;
+    void transactionRollback() override;
+    int transactionLevel() const override { return m_tx.level(); }
+    bool runRoutine(const QString &name, QString &out) override;
+
+    // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
+    std::optional<QStringList> takeList(int handle);
+    ServerContext &server() { return m_server; }
+
+    static constexpr int MaxOpenHandles = 1000;
+    static constexpr int MaxArguments = 16;
+
+private:
+    struct PendingBatch
+    {
+        QString job;
+        QString tenant;
+        QVariantList args;
+        BatchWork work;
+    };
+
+    QCborValue dispatch(const QString &op, const QCborMap &request, bool &closeAfter);
+    QCborValue hello(const QCborMap &request, bool &closeAfter);
+    QCborValue query(const QCborMap &request);
+    QCborValue next(const QCborMap &request);
+    QCborValue closeResultSet(const QCborMap &request);
+    const ClassDecl &classOf(const QCborMap &request);
+    template<typename Work>
+    QCborValue inCall(bool write, Work &&work);
+    void readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more);
+
+    ServerContext &m_server;
+    int m_number;
+    const store::Namespace *m_ns = nullptr;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    Transactions m_tx;
+    ObjectLayer m_objects;
+    m::Interpreter m_interpreter;
+    std::unordered_map<int, std::unique_ptr<RowSource>> m_resultSets;
+    QHash<int, QStringList> m_lists;
+    std::vector<PendingBatch> m_pending; // asked for inside the open transaction
+    std::vector<PendingBatch> m_ready;   // committed: start once the answer is out
+};
+
+} // namespace server

@@ -1,0 +1,154 @@
+// varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
+
+#include "server/builtin.h"
+#include "server/log.h"
+#include "server/server.h"
+#include "server/servercontext.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+[[noreturn]] void fail(const QString &text)
+{
+    std::fprintf(stderr, "varelo-server: %s\n", qPrintable(text));
+    std::exit(2);
+}
+
+bool parseListen(const QString &text, QHostAddress &address, quint16 &port)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint p = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || p > 65535)
+        return false;
+    port = quint16(p);
+    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
+        address = QHostAddress(QHostAddress::LocalHost);
+    else if (!address.setAddress(host))
+        return false;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"varelo-server"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Varelo server: object layer, M command lines and demo data over TCP"_s);
+    parser.addHelpOption();
+    parser.addOption({u"listen"_s, u"Address and port to listen on (port 0: any free port)."_s, u"HOST:PORT"_s,
+                      u"127.0.0.1:1973"_s});
+    parser.addOption({u"data"_s, u"Folder of the databases."_s, u"DIR"_s, u"./varelo-data"_s});
+    parser.addOption({u"namespace"_s, u"A namespace to serve (repeatable; default VARELO)."_s, u"NAME"_s});
+    parser.addOption({u"seed"_s, u"Fill new namespaces with the demo business (\"demo\")."_s, u"WHAT"_s});
+    parser.addOption({u"scale"_s, u"Multiplies the demo customers and suppliers."_s, u"N"_s, u"1"_s});
+    parser.process(app);
+
+    QHostAddress address;
+    quint16 port = 0;
+    const QString listen = parser.value(u"listen"_s);
+    if (!parseListen(listen, address, port))
+        fail(u"--listen expects HOST:PORT, not '"_s + listen + u"'"_s);
+    const bool seed = parser.isSet(u"seed"_s);
+    if (seed && parser.value(u"seed"_s) != u"demo"_s)
+        fail(u"--seed knows only 'demo'"_s);
+    bool scaleOk = false;
+    const int scale = parser.value(u"scale"_s).toInt(&scaleOk);
+    if (!scaleOk || scale < 1)
+        fail(u"--scale expects a whole number of at least 1"_s);
+
+    server::ServerContext context;
+    const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
+    if (!QDir().mkpath(dataDir))
+        fail(u"cannot create the data folder "_s + dataDir);
+    context.dataDir = dataDir;
+    context.outputDir = dataDir + u"/output"_s;
+    context.batches = std::make_unique<server::BatchRunner>(context.dataDir, context.outputDir);
+
+    QStringList names = parser.values(u"namespace"_s);
+    if (names.isEmpty())
+        names << u"VARELO"_s;
+    // The name becomes a file name: letters, digits and a few marks only.
+    static const QRegularExpression validName(u"^[A-Za-z0-9_%-]{1,64}$"_s);
+    for (const QString &name : std::as_const(names)) {
+        if (!validName.match(name).hasMatch())
+            fail(u"invalid namespace name '"_s + name + u"'"_s);
+        if (context.findNamespace(name))
+            continue;
+        context.namespaces.append({name, dataDir + u'/' + name + u".db"_s});
+    }
+
+    server::registerBuiltinClasses(context.registry);
+    server::registerApplicationClasses(context.registry);
+
+    for (const server::store::Namespace &ns : std::as_const(context.namespaces)) {
+        try {
+            server::store::prepare(ns, context.registry, seed, scale);
+        } catch (const factory::Error &e) {
+            fail(u"namespace "_s + ns.name + u": "_s + e.description());
+        } catch (const std::exception &e) {
+            fail(u"namespace "_s + ns.name + u": "_s + QString::fromUtf8(e.what()));
+        } catch (...) {
+            fail(u"namespace "_s + ns.name + u": unknown failure while preparing"_s);
+        }
+    }
+
+    if (::pipe(g_signalPipe) != 0)
+        fail(u"cannot create the signal pipe"_s);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+
+    server::Server server(context);
+    if (!server.listen(address, port))
+        fail(u"cannot listen on "_s + listen + u": "_s + server.errorString());
+    QString host = address.toString();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        host = u'[' + host + u']';
+    server::log::line(u"varelo-server: listening on "_s + host + u':' + QString::number(server.serverPort()));
+
+    const int status = app.exec();
+    server::log::line(u"varelo-server: shutting down"_s);
+    server.shutdown();
+    if (!context.batches->waitAll(10000)) {
+        // Runs still busy are recorded as cut off at the next start.
+        server::log::line(u"varelo-server: batch runs still busy, leaving them"_s);
+        std::fflush(stdout);
+        std::_Exit(status);
+    }
+    server::log::line(u"varelo-server: stopped"_s);
+    return status;
+}

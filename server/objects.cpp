@@ -1,0 +1,276 @@
+#include "server/objects.h"
+
+#include "server/sqlutil.h"
+#include "server/store.h"
+#include "server/values.h"
+
+using namespace Qt::StringLiterals;
+using factory::Error;
+namespace Code = factory::ErrorCode;
+
+namespace server {
+
+namespace {
+const QString Separator = u"||"_s;
+
+// A stored NULL is an empty value to the client, as an unset M node would be.
+QVariant rawValue(const QVariant &stored) { return stored.isNull() ? QVariant(QString(u""_s)) : stored; }
+
+bool sameText(const QVariant &a, const QVariant &b) { return values::text(a) == values::text(b); }
+} // namespace
+
+QString displayForm(const PropertyDecl &property, const QVariant &raw)
+{
+    return property.display ? property.display(rawValue(raw)) : values::text(raw);
+}
+
+ObjectLayer::ClassInfo &ObjectLayer::info(const ClassDecl &decl)
+{
+    auto it = m_infos.find(&decl);
+    if (it != m_infos.end())
+        return it->second;
+    ClassInfo info;
+    info.decl = &decl;
+    QStringList columns;
+    for (int i = 0; i < decl.properties.size(); ++i) {
+        info.index.insert(decl.properties[i].name.toLower(), i);
+        columns.append(sql::quoted(decl.properties[i].name));
+    }
+    for (const QString &idProperty : decl.idProperties) {
+        const int i = info.index.value(idProperty.toLower(), -1);
+        if (i < 0)
+            throw Error(Code::Internal, u"Klasse '"_s + decl.name + u"': Id-Eigenschaft '"_s + idProperty
+                                            + u"' ist nicht deklariert"_s);
+        info.idIndexes.append(i);
+    }
+    if (!decl.table.isEmpty()) {
+        const QString table = sql::quoted(decl.table);
+        const QString list = columns.isEmpty() ? u"id"_s : columns.join(u',');
+        info.select = u"SELECT "_s + list + u" FROM "_s + table + u" WHERE id=?"_s;
+        QStringList marks(columns.size(), u"?"_s);
+        if (decl.idProperties.isEmpty()) {
+            info.insert = columns.isEmpty() ? QString(u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s)
+                                            : QString(u"INSERT INTO "_s + table + u" ("_s + list + u") VALUES ("_s
+                                                      + marks.join(u',') + u')');
+        } else {
+            info.insert = u"INSERT INTO "_s + table + u" (id"_s + (columns.isEmpty() ? u""_s : u","_s + list)
+                          + u") VALUES (?"_s + (columns.isEmpty() ? u""_s : u","_s + marks.join(u',')) + u')';
+        }
+        QStringList sets;
+        for (const QString &c : columns)
+            sets.append(c + u"=?"_s);
+        if (!sets.isEmpty())
+            info.update = u"UPDATE "_s + table + u" SET "_s + sets.join(u',') + u" WHERE id=?"_s;
+    }
+    return m_infos.emplace(&decl, std::move(info)).first->second;
+}
+
+ObjectLayer::ClassInfo &ObjectLayer::stored(const ClassDecl &decl)
+{
+    ClassInfo &i = info(decl);
+    if (decl.table.isEmpty())
+        throw Error(Code::UnknownClass, u"Klasse '"_s + decl.name + u"' hat keine gespeicherten Objekte"_s);
+    if (!i.tableChecked) {
+        // Classes resolved at run time may name a table this namespace has not made yet.
+        QSqlDatabase db = m_ctx.db();
+        if (!store::tableComplete(db, decl))
+            store::createTable(db, decl);
+        else
+            i.tableChecked = true;
+    }
+    return i;
+}
+
+void ObjectLayer::notFound(const ClassInfo &info, const QString &id) const
+{
+    throw Error(Code::ObjectNotFound, u"Objekt "_s + info.decl->name + u" '"_s + id + u"' nicht gefunden"_s);
+}
+
+bool ObjectLayer::load(ClassInfo &info, const QString &id, QVariantList &values)
+{
+    QVariant key;
+    if (info.decl->idProperties.isEmpty()) {
+        bool ok = false;
+        const qlonglong n = id.trimmed().toLongLong(&ok);
+        if (!ok)
+            throw Error(Code::InvalidId, u"Ungültige Objekt-Id '"_s + id + u"' für "_s + info.decl->name
+                                             + u" (eine Zahl erwartet)"_s);
+        key = n;
+    } else {
+        key = id;
+    }
+    QSqlQuery &q = sql::prepared(m_ctx.db(), info.select);
+    q.bindValue(0, key);
+    sql::exec(q);
+    sql::Finish finish(q);
+    if (!q.next())
+        return false;
+    const int n = int(info.decl->properties.size());
+    values.clear();
+    values.reserve(n);
+    for (int i = 0; i < n; ++i)
+        values.append(rawValue(q.value(i)));
+    return true;
+}
+
+QVariantMap ObjectLayer::objectMap(const ClassInfo &info, const QString &id, const QVariantList &values) const
+{
+    QVariantMap object;
+    for (int i = 0; i < values.size(); ++i)
+        object.insert(info.decl->properties[i].name, values[i]);
+    object.insert(u"%Id"_s, id);
+    return object;
+}
+
+QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const QVariantList &values) const
+{
+    QCborMap p;
+    QCborMap d;
+    for (int i = 0; i < values.size(); ++i) {
+        const PropertyDecl &property = info.decl->properties[i];
+        p.insert(property.name, values::toCbor(values[i]));
+        if (property.display)
+            d.insert(property.name, property.display(values[i]));
+    }
+    QCborMap answer;
+    answer.insert(u"id"_s, id);
+    answer.insert(u"p"_s, p);
+    answer.insert(u"d"_s, d);
+    return answer;
+}
+
+QCborMap ObjectLayer::open(const ClassDecl &decl, const QString &id)
+{
+    ClassInfo &i = stored(decl);
+    QVariantList values;
+    if (!load(i, id, values))
+        notFound(i, id);
+    QCborMap answer = describe(i, id, values);
+    answer.insert(u"cls"_s, decl.name);
+    return answer;
+}
+
+QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, const QCborValue &init,
+                           const QCborMap &changes)
+{
+    ClassInfo &info = stored(decl);
+    const bool isNew = idValue.isNull() || idValue.isUndefined();
+    QString id;
+    QVariantList values;
+    if (isNew) {
+        values = QVariantList(decl.properties.size(), QVariant(QString(u""_s)));
+        if (decl.onNew) {
+            QVariantMap props = objectMap(info, {}, values);
+            props.remove(u"%Id"_s);
+            decl.onNew(props, values::fromCbor(init));
+            for (int i = 0; i < decl.properties.size(); ++i)
+                values[i] = props.value(decl.properties[i].name, values[i]);
+        }
+    } else {
+        if (!idValue.isString() && !idValue.isInteger())
+            throw Error(Code::Protocol, u"save: 'id' ist weder Text noch null"_s);
+        id = idValue.isInteger() ? QString::number(idValue.toInteger()) : idValue.toString();
+        if (!load(info, id, values))
+            notFound(info, id);
+    }
+
+    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
+        const QString name = it.key().toString();
+        const int i = info.index.value(name.toLower(), -1);
+        if (i < 0)
+            throw Error(Code::UnknownProperty,
+                        u"Eigenschaft '"_s + name + u"' gibt es in der Klasse '"_s + decl.name + u"' nicht"_s);
+        const QVariant value = values::fromCbor(it.value());
+        const PropertyDecl &property = decl.properties[i];
+        if (sameText(values[i], value))
+            continue;
+        if (property.readOnly)
+            throw Error(Code::ReadOnly, u"Eigenschaft '"_s + property.name + u"' der Klasse '"_s + decl.name
+                                            + u"' ist schreibgeschützt"_s);
+        if (!isNew && info.idIndexes.contains(i))
+            throw Error(Code::ReadOnly, u"Eigenschaft '"_s + property.name + u"' ist Teil der Id von "_s
+                                            + decl.name + u" '"_s + id + u"' und nicht zu ändern"_s);
+        values[i] = value;
+    }
+
+    if (decl.beforeSave) {
+        QVariantMap props = objectMap(info, id, values);
+        decl.beforeSave(m_ctx, props, isNew);
+        for (int i = 0; i < decl.properties.size(); ++i)
+            values[i] = props.value(decl.properties[i].name, values[i]);
+    }
+
+    QSqlDatabase db = m_ctx.db();
+    if (isNew) {
+        if (!info.idIndexes.isEmpty()) {
+            QStringList parts;
+            for (int i : std::as_const(info.idIndexes)) {
+                const QString part = values::text(values[i]);
+                if (part.isEmpty())
+                    throw Error(Code::InvalidId, u"Objekt-Id von "_s + decl.name + u" unvollständig: '"_s
+                                                     + decl.properties[i].name + u"' fehlt"_s);
+                parts.append(part);
+            }
+            id = parts.join(Separator);
+            QVariantList existing;
+            if (load(info, id, existing))
+                throw Error(Code::InvalidId, u"Objekt "_s + decl.name + u" '"_s + id + u"' gibt es schon"_s);
+        }
+        QSqlQuery &q = sql::prepared(db, info.insert);
+        int pos = 0;
+        if (!info.idIndexes.isEmpty())
+            q.bindValue(pos++, id);
+        for (const QVariant &v : std::as_const(values))
+            q.bindValue(pos++, v);
+        sql::exec(q);
+        if (info.idIndexes.isEmpty())
+            id = QString::number(q.lastInsertId().toLongLong());
+        q.finish();
+    } else {
+        if (!info.update.isEmpty()) {
+            QSqlQuery &q = sql::prepared(db, info.update);
+            int pos = 0;
+            for (const QVariant &v : std::as_const(values))
+                q.bindValue(pos++, v);
+            if (info.idIndexes.isEmpty())
+                q.bindValue(pos, id.trimmed().toLongLong());
+            else
+                q.bindValue(pos, id);
+            sql::exec(q);
+            q.finish();
+        }
+    }
+    return describe(info, id, values);
+}
+
+QVariant ObjectLayer::call(const ClassDecl &decl, const QString &id, const QString &method, const QVariantList &args)
+{
+    const QString key = method.toLower();
+    if (auto m = decl.instanceMethods.constFind(key); m != decl.instanceMethods.constEnd()) {
+        ClassInfo &i = stored(decl);
+        QVariantList values;
+        if (!load(i, id, values))
+            notFound(i, id);
+        return m.value()(m_ctx, objectMap(i, id, values), args);
+    }
+    static const QString suffix = u"logicaltoodbc"_s;
+    if (key.endsWith(suffix)) {
+        ClassInfo &i = info(decl);
+        const int p = i.index.value(key.chopped(suffix.size()), -1);
+        if (p >= 0) {
+            if (args.size() > 1)
+                throw Error(Code::ArgumentCount, method + u" von "_s + decl.name + u" erwartet ein Argument"_s);
+            if (args.size() == 1)
+                return displayForm(decl.properties[p], args[0]);
+            ClassInfo &s = stored(decl);
+            QVariantList values;
+            if (!load(s, id, values))
+                notFound(s, id);
+            return displayForm(decl.properties[p], values[p]);
+        }
+    }
+    throw Error(Code::UnknownMethod,
+                u"Methode '"_s + method + u"' gibt es in der Klasse '"_s + decl.name + u"' nicht"_s);
+}
+
+} // namespace server

@@ -1,0 +1,55 @@
+#pragma once
+// The generic object layer of one job: open, save and instance calls of stored classes,
+// driven by their ClassDecl. Statements are prepared once per job and class.
+
+#include "server/classdecl.h"
+
+#include <QCborMap>
+#include <QCborValue>
+
+#include <unordered_map>
+
+namespace server {
+
+class ObjectLayer final
+{
+public:
+    explicit ObjectLayer(CallContext &ctx) : m_ctx(ctx) {}
+    Q_DISABLE_COPY_MOVE(ObjectLayer)
+
+    // {cls, id, p, d}; 2006 when there is no such object.
+    QCborMap open(const ClassDecl &decl, const QString &id);
+    // id null: a new object. Answers {id, p, d} of the stored object.
+    QCborMap save(const ClassDecl &decl, const QCborValue &id, const QCborValue &init, const QCborMap &changes);
+    // An instance method, or "<property>LogicalToODBC".
+    QVariant call(const ClassDecl &decl, const QString &id, const QString &method, const QVariantList &args);
+
+    void clear() { m_infos.clear(); }
+
+private:
+    struct ClassInfo
+    {
+        const ClassDecl *decl = nullptr;
+        QHash<QString, int> index; // lower-case property name -> position
+        QList<int> idIndexes;
+        QString select;            // by id: every property in declared order
+        QString insert;
+        QString update;
+        bool tableChecked = false;
+    };
+
+    ClassInfo &info(const ClassDecl &decl);
+    ClassInfo &stored(const ClassDecl &decl); // refuses classes without a table
+    bool load(ClassInfo &info, const QString &id, QVariantList &values);
+    QVariantMap objectMap(const ClassInfo &info, const QString &id, const QVariantList &values) const;
+    QCborMap describe(const ClassInfo &info, const QString &id, const QVariantList &values) const;
+    [[noreturn]] void notFound(const ClassInfo &info, const QString &id) const;
+
+    CallContext &m_ctx;
+    std::unordered_map<const ClassDecl *, ClassInfo> m_infos;
+};
+
+// The display form of a raw value as "<property>LogicalToODBC" answers it.
+QString displayForm(const PropertyDecl &property, const QVariant &raw);
+
+} // namespace server

@@ -1,0 +1,120 @@
+#include "server/rowsource.h"
+
+#include "server/classdecl.h"
+
+#include <QList>
+#include <QSqlQuery>
+
+#include <deque>
+
+namespace server {
+
+namespace {
+
+class ListRows final : public RowSource
+{
+public:
+    ListRows(int columns, QList<QVariantList> rows) : m_columns(columns), m_rows(std::move(rows)) {}
+    int columnCount() const override { return m_columns; }
+    bool next(QVariantList &row) override
+    {
+        if (m_pos >= m_rows.size())
+            return false;
+        row = std::move(m_rows[m_pos++]);
+        return true;
+    }
+
+private:
+    int m_columns;
+    QList<QVariantList> m_rows;
+    qsizetype m_pos = 0;
+};
+
+class SqlRows;
+thread_local QList<SqlRows *> t_live;
+
+class SqlRows final : public RowSource
+{
+public:
+    SqlRows(int columns, std::unique_ptr<QSqlQuery> query) : m_columns(columns), m_query(std::move(query))
+    {
+        if (m_query && m_query->isActive())
+            t_live.append(this);
+        else
+            m_query.reset();
+    }
+    ~SqlRows() override { finish(); }
+
+    int columnCount() const override { return m_columns; }
+
+    bool next(QVariantList &row) override
+    {
+        if (!m_query) {
+            if (m_buffer.empty())
+                return false;
+            row = std::move(m_buffer.front());
+            m_buffer.pop_front();
+            return true;
+        }
+        if (!m_query->next()) {
+            finish();
+            return false;
+        }
+        read(row);
+        return true;
+    }
+
+    void detach()
+    {
+        QVariantList row;
+        while (m_query && m_query->next()) {
+            read(row);
+            m_buffer.push_back(std::move(row));
+            row = {};
+        }
+        finish();
+    }
+
+private:
+    void read(QVariantList &row) const
+    {
+        row.clear();
+        row.reserve(m_columns);
+        for (int i = 0; i < m_columns; ++i)
+            row.append(m_query->value(i));
+    }
+
+    void finish()
+    {
+        if (!m_query)
+            return;
+        m_query->finish();
+        m_query.reset();
+        t_live.removeOne(this);
+    }
+
+    int m_columns;
+    std::unique_ptr<QSqlQuery> m_query;
+    std::deque<QVariantList> m_buffer;
+};
+
+} // namespace
+
+std::unique_ptr<RowSource> rowsFromList(int columns, QList<QVariantList> rows)
+{
+    return std::make_unique<ListRows>(columns, std::move(rows));
+}
+
+std::unique_ptr<RowSource> rowsFromSql(int columns, std::unique_ptr<QSqlQuery> query)
+{
+    return std::make_unique<SqlRows>(columns, std::move(query));
+}
+
+void detachSqlRowSources()
+{
+    const QList<SqlRows *> live = t_live;
+    for (SqlRows *rows : live)
+        rows->detach();
+}
+
+} // namespace server

@@ -1,0 +1,31 @@
+#pragma once
+// What every job shares: fixed once the server listens.
+
+#include "server/batch.h"
+#include "server/classdecl.h"
+#include "server/store.h"
+
+#include <atomic>
+
+namespace server {
+
+struct ServerContext
+{
+    ClassRegistry registry;
+    QList<store::Namespace> namespaces;
+    QString dataDir;
+    QString outputDir;
+    std::unique_ptr<BatchRunner> batches;
+    std::atomic<int> nextJob{1};
+    std::atomic<int> nextHandle{1}; // server-wide, so a handle of another job is never valid here
+
+    const store::Namespace *findNamespace(const QString &name) const
+    {
+        for (const store::Namespace &ns : namespaces)
+            if (ns.name.compare(name, Qt::CaseInsensitive) == 0)
+                return &ns;
+        return nullptr;
+    }
+};
+
+} // namespace server

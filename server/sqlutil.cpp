@@ -1,0 +1,67 @@
+#include "server/sqlutil.h"
+
+#include "factory/error.h"
+
+#include <QHash>
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace server::sql {
+
+namespace {
+// Connections belong to one thread, so a per-thread cache needs no lock.
+// Held by pointer: a reference handed out must survive the hash growing.
+thread_local QHash<QString, QHash<QString, std::shared_ptr<QSqlQuery>>> t_prepared;
+
+[[noreturn]] void throwError(const QSqlError &error, const QString &text)
+{
+    const QString native = error.nativeErrorCode();
+    // SQLITE_BUSY (5) and SQLITE_LOCKED (6): another job holds the write lock too long.
+    if (native == u"5"_s || native == u"6"_s)
+        throw factory::Error(factory::ErrorCode::Storage,
+                             u"Datenbank belegt (ein anderer Job schreibt gerade), bitte wiederholen"_s);
+    throw factory::Error(factory::ErrorCode::Storage,
+                         u"Speicherfehler: "_s + error.text() + u" ("_s + text.left(120) + u")"_s);
+}
+} // namespace
+
+QString quoted(const QString &identifier)
+{
+    QString text = identifier;
+    text.replace(u'"', u"\"\""_s);
+    return u'"' + text + u'"';
+}
+
+QSqlQuery &prepared(const QSqlDatabase &db, const QString &text)
+{
+    auto &statements = t_prepared[db.connectionName()];
+    auto it = statements.find(text);
+    if (it != statements.end())
+        return *it.value();
+    auto query = std::make_shared<QSqlQuery>(db);
+    query->setForwardOnly(true);
+    if (!query->prepare(text))
+        throwError(query->lastError(), text);
+    statements.insert(text, query);
+    return *query;
+}
+
+void dropPrepared(const QString &connectionName) { t_prepared.remove(connectionName); }
+
+void exec(QSqlQuery &query)
+{
+    if (!query.exec())
+        fail(query);
+}
+
+void exec(const QSqlDatabase &db, const QString &text)
+{
+    QSqlQuery query(db);
+    if (!query.exec(text))
+        fail(query);
+}
+
+void fail(const QSqlQuery &query) { throwError(query.lastError(), query.lastQuery()); }
+
+} // namespace server::sql

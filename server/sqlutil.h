@@ -1,0 +1,37 @@
+#pragma once
+// Small helpers over Qt SQL that turn failures into factory::Error and keep prepared
+// statements per connection, so a hot call does not parse its SQL again.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+namespace server::sql {
+
+// An identifier for SQL text: always quoted, quotes doubled. Only names from the
+// server's own declarations come here, never client text.
+QString quoted(const QString &identifier);
+
+// A statement prepared once per connection and kept; the caller binds, executes and
+// finishes it (Finish below) so no read snapshot stays open.
+QSqlQuery &prepared(const QSqlDatabase &db, const QString &text);
+// Forgets the statements of a connection; call before the connection is removed.
+void dropPrepared(const QString &connectionName);
+
+void exec(QSqlQuery &query);                       // prepared: throws factory::Error 4000
+void exec(const QSqlDatabase &db, const QString &text); // one-off statement
+[[noreturn]] void fail(const QSqlQuery &query);
+
+// Finishes a query when leaving the scope.
+class Finish
+{
+public:
+    explicit Finish(QSqlQuery &query) : m_query(query) {}
+    ~Finish() { m_query.finish(); }
+    Q_DISABLE_COPY_MOVE(Finish)
+
+private:
+    QSqlQuery &m_query;
+};
+
+} // namespace server::sql

@@ -1,0 +1,121 @@
+#include "server/transactions.h"
+
+#include "factory/error.h"
+#include "server/rowsource.h"
+#include "server/sqlutil.h"
+
+#include <QSqlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace server {
+
+void Transactions::exec(const QString &text) { sql::exec(m_db, text); }
+
+void Transactions::rollbackAll() noexcept
+{
+    detachSqlRowSources();
+    QSqlQuery(m_db).exec(u"ROLLBACK"_s);
+    m_sqlOpen = false;
+    m_callSavepoint = false;
+    m_level = 0;
+}
+
+void Transactions::beginCall(bool write)
+{
+    m_callStartLevel = m_level;
+    m_callWrite = write;
+    if (m_sqlOpen) {
+        exec(u"SAVEPOINT call"_s);
+        m_callSavepoint = true;
+    } else {
+        // A streaming result set of this job would pin an old snapshot; the write lock
+        // could then not be taken once another job has committed.
+        detachSqlRowSources();
+        exec(write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        m_sqlOpen = true;
+        m_callSavepoint = false;
+    }
+    m_inCall = true;
+}
+
+void Transactions::endCall()
+{
+    m_inCall = false;
+    try {
+        if (m_callSavepoint) {
+            exec(u"RELEASE call"_s);
+            m_callSavepoint = false;
+        }
+        if (m_level == 0 && m_sqlOpen) {
+            exec(u"COMMIT"_s);
+            m_sqlOpen = false;
+        }
+    } catch (const factory::Error &e) {
+        rollbackAll();
+        throw factory::Error(factory::ErrorCode::Transaction,
+                             u"Transaktion nicht abzuschließen, alles zurückgenommen: "_s + e.description());
+    }
+}
+
+void Transactions::abortCall()
+{
+    m_inCall = false;
+    if (!m_sqlOpen)
+        return;
+    if (!m_callSavepoint) {
+        rollbackAll();
+        return;
+    }
+    QSqlQuery q(m_db);
+    if (q.exec(u"ROLLBACK TO call"_s) && q.exec(u"RELEASE call"_s)) {
+        m_callSavepoint = false;
+        m_level = m_callStartLevel;
+    } else {
+        rollbackAll();
+    }
+}
+
+void Transactions::start()
+{
+    if (!m_sqlOpen) {
+        // Only reached from outside a call (no M line runs there); kept safe anyway.
+        exec(u"BEGIN IMMEDIATE"_s);
+        m_sqlOpen = true;
+    }
+    ++m_level;
+}
+
+void Transactions::commit()
+{
+    if (m_level == 0)
+        throw factory::Error(factory::ErrorCode::Transaction, u"TCOMMIT ohne offene Transaktion (TSTART fehlt)"_s);
+    --m_level;
+    if (m_level == 0 && !m_inCall && m_sqlOpen) {
+        exec(u"COMMIT"_s);
+        m_sqlOpen = false;
+    }
+}
+
+bool Transactions::rollback()
+{
+    if (m_level == 0)
+        return false;
+    rollbackAll();
+    if (m_inCall) {
+        // The rest of the call runs in a transaction of its own again.
+        exec(m_callWrite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        m_sqlOpen = true;
+        m_callStartLevel = 0;
+    }
+    return true;
+}
+
+void Transactions::abandon()
+{
+    if (m_sqlOpen)
+        rollbackAll();
+    m_inCall = false;
+}
+
+} // namespace server

@@ -1,0 +1,95 @@
+#include "server/values.h"
+
+#include <QCborArray>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace server::values {
+
+QCborValue toCbor(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+        return QCborValue(QCborValue::Null);
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+        return value.toLongLong();
+    case QMetaType::ULongLong:
+    case QMetaType::ULong: {
+        const qulonglong u = value.toULongLong();
+        if (u <= qulonglong(std::numeric_limits<qint64>::max()))
+            return qint64(u);
+        return double(u);
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toDouble();
+    case QMetaType::Bool:
+        return value.toBool() ? 1 : 0;
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(value.toByteArray());
+    default:
+        if (value.isNull())
+            return QCborValue(QCborValue::Null);
+        return value.toString();
+    }
+}
+
+QVariant fromCbor(const QCborValue &value)
+{
+    switch (value.type()) {
+    case QCborValue::String:
+        return value.toString();
+    case QCborValue::Integer:
+        return value.toInteger();
+    case QCborValue::Double:
+        return value.toDouble();
+    case QCborValue::True:
+        return 1;
+    case QCborValue::False:
+        return 0;
+    case QCborValue::ByteArray:
+        return QString::fromUtf8(value.toByteArray());
+    default:
+        return {};
+    }
+}
+
+QVariantList listFromCbor(const QCborValue &array)
+{
+    QVariantList list;
+    const QCborArray items = array.toArray();
+    list.reserve(items.size());
+    for (const QCborValue &item : items)
+        list.append(fromCbor(item));
+    return list;
+}
+
+QString text(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = value.toDouble();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
+            return QString::number(qint64(d));
+        return QString::number(d, 'g', 15);
+    }
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+        return {};
+    default:
+        return value.toString();
+    }
+}
+
+} // namespace server::values
