@@ -8,6 +8,7 @@
 #include "factory/wire.h"
 
 #include <QCborArray>
+#include <QElapsedTimer>
 
 using namespace Qt::StringLiterals;
 using factory::Error;
@@ -124,7 +125,7 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
         const QCborValue p = request.value("p"_L1);
         if (!p.isMap() && !p.isUndefined() && !p.isNull())
             throw Error(Code::Protocol, u"save: 'p' ist keine Zuordnung"_s);
-        return inCall(true, [&] {
+        return inCall([&] {
             return QCborValue(m_objects.save(decl, request.value("id"_L1), request.value("init"_L1), p.toMap()));
         });
     }
@@ -136,14 +137,14 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
         if (it == decl.methods.constEnd())
             throw Error(Code::UnknownMethod, u"Klassenmethode '"_s + method + u"' gibt es in der Klasse '"_s
                                                  + decl.name + u"' nicht"_s);
-        return inCall(true, [&] { return values::toCbor(it.value()(*this, args)); });
+        return inCall([&] { return values::toCbor(it.value()(*this, args)); });
     }
     if (op == "icall"_L1) {
         const ClassDecl &decl = classOf(request);
         const QString id = textArg(request, "id"_L1);
         const QString method = textArg(request, "m"_L1);
         const QVariantList args = argList(request, method);
-        return inCall(true, [&] { return values::toCbor(m_objects.call(decl, id, method, args)); });
+        return inCall([&] { return values::toCbor(m_objects.call(decl, id, method, args)); });
     }
     if (op == "query"_L1)
         return query(request);
@@ -151,25 +152,49 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
 }
 
 template<typename Work>
-QCborValue Job::inCall(bool write, Work &&work)
+QCborValue Job::inCall(Work &&work)
 {
     const size_t mark = m_pending.size();
-    m_tx.beginCall(write);
-    try {
-        QCborValue answer = work();
-        m_tx.endCall();
-        if (m_tx.level() == 0) {
-            for (PendingBatch &b : m_pending)
-                m_ready.push_back(std::move(b));
-            m_pending.clear();
+    QElapsedTimer clock;
+    clock.start();
+    for (bool immediate : {false, true}) {
+        m_callLists.clear();
+        m_tx.beginCall(immediate);
+        try {
+            QCborValue answer = work();
+            m_tx.endCall();
+            if (m_tx.level() == 0) {
+                for (PendingBatch &b : m_pending)
+                    m_ready.push_back(std::move(b));
+                m_pending.clear();
+            }
+            return answer;
+        } catch (const Error &e) {
+            // A conflict found at once (outdated snapshot) is worth a second try; one that
+            // already waited out the busy timeout would only wait as long again.
+            const bool again = !immediate && e.number() == Code::Storage && m_tx.callRetryable()
+                               && clock.elapsed() < 1000;
+            abandonCall(mark);
+            if (!again)
+                throw;
+            // Most likely a lock conflict on the first write: once more, holding the lock.
+        } catch (...) {
+            abandonCall(mark);
+            throw;
         }
-        return answer;
-    } catch (...) {
-        m_tx.abortCall();
-        if (m_pending.size() > mark)
-            m_pending.resize(mark);
-        throw;
     }
+    return {}; // not reached: the second try returns or throws
+}
+
+void Job::abandonCall(size_t pendingMark)
+{
+    m_tx.abortCall();
+    if (m_pending.size() > pendingMark)
+        m_pending.resize(pendingMark);
+    // The client never learnt these handles.
+    for (int handle : std::as_const(m_callLists))
+        m_lists.remove(handle);
+    m_callLists.clear();
 }
 
 QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
@@ -250,7 +275,7 @@ QCborValue Job::query(const QCborMap &request)
     const int batchSize = batchSizeOf(request);
     QCborMap answer;
     std::unique_ptr<RowSource> rows;
-    inCall(false, [&] {
+    inCall([&] {
         QCborArray batch;
         bool more = false;
         try {
@@ -321,6 +346,7 @@ int Job::newList(const QStringList &records)
         throw Error(Code::BadHandle, u"Zu viele offene Listen (höchstens 1000)"_s);
     const int handle = m_server.nextHandle++;
     m_lists.insert(handle, records);
+    m_callLists.append(handle);
     return handle;
 }
 

@@ -73,7 +73,8 @@ private:
     QCborValue closeResultSet(const QCborMap &request);
     const ClassDecl &classOf(const QCborMap &request);
     template<typename Work>
-    QCborValue inCall(bool write, Work &&work);
+    QCborValue inCall(Work &&work);
+    void abandonCall(size_t pendingMark);
     void readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more);
 
     ServerContext &m_server;
@@ -86,6 +87,7 @@ private:
     m::Interpreter m_interpreter;
     std::unordered_map<int, std::unique_ptr<RowSource>> m_resultSets;
     QHash<int, QStringList> m_lists;
+    QList<int> m_callLists; // made by the running call
     std::vector<PendingBatch> m_pending; // asked for inside the open transaction
     std::vector<PendingBatch> m_ready;   // committed: start once the answer is out
 };

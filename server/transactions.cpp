@@ -21,10 +21,11 @@ void Transactions::rollbackAll() noexcept
     m_level = 0;
 }
 
-void Transactions::beginCall(bool write)
+void Transactions::beginCall(bool immediate)
 {
     m_callStartLevel = m_level;
-    m_callWrite = write;
+    m_callDeferred = false;
+    m_callRetryable = false;
     if (m_sqlOpen) {
         exec(u"SAVEPOINT call"_s);
         m_callSavepoint = true;
@@ -32,9 +33,11 @@ void Transactions::beginCall(bool write)
         // A streaming result set of this job would pin an old snapshot; the write lock
         // could then not be taken once another job has committed.
         detachSqlRowSources();
-        exec(write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        exec(immediate ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
         m_sqlOpen = true;
         m_callSavepoint = false;
+        m_callDeferred = !immediate;
+        m_callRetryable = !immediate;
     }
     m_inCall = true;
 }
@@ -82,6 +85,11 @@ void Transactions::start()
         // Only reached from outside a call (no M line runs there); kept safe anyway.
         exec(u"BEGIN IMMEDIATE"_s);
         m_sqlOpen = true;
+    } else if (m_level == 0 && m_callDeferred) {
+        // A write that changes nothing takes the write lock for the job transaction now:
+        // later calls inside it must never meet a lock conflict they cannot undo alone.
+        exec(u"UPDATE globals SET value=value WHERE 0"_s);
+        m_callDeferred = false;
     }
     ++m_level;
 }
@@ -103,10 +111,13 @@ bool Transactions::rollback()
         return false;
     rollbackAll();
     if (m_inCall) {
-        // The rest of the call runs in a transaction of its own again.
-        exec(m_callWrite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        // The rest of the call runs in a transaction of its own again; what was undone
+        // stays undone, so the call is not to be run a second time.
+        exec(u"BEGIN IMMEDIATE"_s);
         m_sqlOpen = true;
         m_callStartLevel = 0;
+        m_callDeferred = false;
+        m_callRetryable = false;
     }
     return true;
 }
