@@ -1,0 +1,255 @@
+// Jobs side by side: their own locals, job numbers and list handles; result sets that
+// stream while other jobs write; batch runs recorded once their call is committed.
+#include "factory/factory.h"
+#include "tests/server/rawclient.h"
+#include "tests/support/testserver.h"
+
+#include <QTest>
+
+#include <thread>
+
+using namespace Qt::StringLiterals;
+namespace Code = factory::ErrorCode;
+
+namespace {
+QString x(factory::Factory &f, const QString &line) { return f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {line}).toString(); }
+
+struct Run
+{
+    QString id, job, tenant, args, started, ended, outcome;
+};
+
+QList<Run> runs(factory::Factory &f)
+{
+    QList<Run> list;
+    auto rs = f.ResultSet(u"Varelo.Batch"_s, u"Runs"_s);
+    rs->Execute();
+    while (rs->Next()) {
+        list.append({rs->GetData(1).toString(), rs->GetData(2).toString(), rs->GetData(3).toString(),
+                     rs->GetData(4).toString(), rs->GetData(5).toString(), rs->GetData(6).toString(),
+                     rs->GetData(7).toString()});
+    }
+    rs->Close();
+    return list;
+}
+
+QStringList listRows(factory::Factory &f, const QVariant &handle)
+{
+    QStringList rows;
+    auto rs = f.ResultSet(u"VR.XW"_s, u"Liste"_s);
+    rs->Execute({handle});
+    while (rs->Next())
+        rows.append(rs->GetData(1).toString());
+    return rows;
+}
+} // namespace
+
+class tst_serverjobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void jobsKeepTheirOwnLocalsAndNumbers();
+    void manyConnectionsAtOnce();
+    void listHandlesBelongToTheirJobAndAreReadOnce();
+    void streamingResultSetSurvivesWritesOfOthersAndItsOwn();
+    void openAnswersCanonicalNamesAndDisplayForms();
+    void batchRunIsRecordedAfterTheCall();
+    void batchOfAnUndoneTransactionNeverStarts();
+
+private:
+    std::unique_ptr<TestServer> m_server;
+    factory::Factory m_a;
+    factory::Factory m_b;
+};
+
+void tst_serverjobs::initTestCase()
+{
+    m_server = std::make_unique<TestServer>();
+    QVERIFY(m_server->start());
+}
+
+void tst_serverjobs::init()
+{
+    for (factory::Factory *f : {&m_a, &m_b})
+        if (!f->IsConnected())
+            QVERIFY(f->Connect(m_server->connectionString()));
+}
+
+void tst_serverjobs::jobsKeepTheirOwnLocalsAndNumbers()
+{
+    QVERIFY(m_a.jobNumber() != m_b.jobNumber());
+    x(m_a, u"S FIRMA=1,X(1)=\"a\""_s);
+    x(m_b, u"S FIRMA=2"_s);
+    QCOMPARE(x(m_a, u"W FIRMA,$G(X(1)),\"/\",$J"_s), u"1a/"_s + QString::number(m_a.jobNumber()));
+    QCOMPARE(x(m_b, u"W FIRMA,$G(X(1)),\"/\",$J"_s), u"2/"_s + QString::number(m_b.jobNumber()));
+
+    // A new connection is a new job with no locals.
+    factory::Factory c;
+    QVERIFY(c.Connect(m_server->connectionString()));
+    QCOMPARE(x(c, u"W $D(FIRMA)"_s), u"0"_s);
+    QVERIFY(c.jobNumber() != m_a.jobNumber() && c.jobNumber() != m_b.jobNumber());
+}
+
+void tst_serverjobs::manyConnectionsAtOnce()
+{
+    constexpr int Count = 40;
+    std::vector<std::unique_ptr<RawClient>> clients;
+    QSet<QString> jobs;
+    for (int i = 0; i < Count; ++i) {
+        auto c = std::make_unique<RawClient>();
+        QVERIFY(c->open(m_server->port()));
+        c->xecute(u"S N="_s + QString::number(i));
+        clients.push_back(std::move(c));
+    }
+    for (int i = 0; i < Count; ++i) {
+        int error = -1;
+        QCOMPARE(clients[i]->xecute(u"W N"_s, &error), QString::number(i));
+        jobs.insert(clients[i]->xecute(u"W $J"_s));
+    }
+    QCOMPARE(jobs.size(), Count);
+    clients.clear();
+    // Every job is logged as opened and closed.
+    QTRY_COMPARE(m_server->log().count(u"connection closed"_s) >= Count, true);
+    QCOMPARE(x(m_a, u"W 1"_s), u"1"_s);
+}
+
+void tst_serverjobs::listHandlesBelongToTheirJobAndAreReadOnce()
+{
+    const QVariant handle = m_a.Static(u"orvanta.atyp"_s)->call(u"getatyp"_s, {u"1"_s});
+    QVERIFY(handle.toInt() > 0);
+    try {
+        listRows(m_b, handle);
+        QFAIL("job b read job a's list");
+    } catch (const factory::Error &e) {
+        QCOMPARE(e.number(), int(Code::BadHandle));
+        QVERIFY(e.description().contains(handle.toString()));
+    }
+    const QStringList rows = listRows(m_a, handle);
+    QVERIFY(rows.size() >= 5);
+    QVERIFY(rows.contains(u"N|Normalartikel|1"_s));
+    try {
+        listRows(m_a, handle);
+        QFAIL("a list was read twice");
+    } catch (const factory::Error &e) {
+        QCOMPARE(e.number(), int(Code::BadHandle));
+    }
+    QVERIFY(listRows(m_a, 0).isEmpty()); // 0 = no list
+    try {
+        listRows(m_a, u"kein Handle"_s);
+        QFAIL("a text was taken for a handle");
+    } catch (const factory::Error &e) {
+        QCOMPARE(e.number(), int(Code::BadHandle));
+    }
+}
+
+void tst_serverjobs::streamingResultSetSurvivesWritesOfOthersAndItsOwn()
+{
+    RawClient reader;
+    RawClient writer;
+    QVERIFY(reader.open(m_server->port()));
+    QVERIFY(writer.open(m_server->port()));
+    const QCborArray args{u"1"_s, u"K"_s, u"MA"_s};
+
+    // The whole result in one go, to compare with.
+    int error = -1;
+    qsizetype expected = 0;
+    {
+        QCborMap batch = reader.query(u"VR.Windows"_s, u"KkrSuche"_s, args, 10000, &error);
+        QCOMPARE(error, 0);
+        expected = batch.value(u"rows"_s).toArray().size();
+        QVERIFY(!batch.value(u"more"_s).toBool());
+    }
+
+    QCborMap batch = reader.query(u"VR.Windows"_s, u"KkrSuche"_s, args, 10, &error);
+    const qint64 handle = batch.value(u"h"_s).toInteger();
+    qsizetype seen = batch.value(u"rows"_s).toArray().size();
+    int round = 0;
+    while (batch.value(u"more"_s).toBool()) {
+        // Another job commits: the reading job sees it at once, then writes itself; neither
+        // may fail or disturb the rows still to come.
+        const QString r = QString::number(round);
+        writer.xecute(u"S ^STREAM("_s + r + u")=1"_s, &error);
+        QCOMPARE(error, 0);
+        QCOMPARE(reader.xecute(u"W $D(^STREAM("_s + r + u"))"_s, &error), u"1"_s);
+        reader.xecute(u"S ^STREAMR("_s + r + u")=$D(^STREAM("_s + r + u"))"_s, &error);
+        QCOMPARE(error, 0);
+        QCOMPARE(writer.xecute(u"W ^STREAMR("_s + r + u")"_s), u"1"_s);
+        batch = reader.next(handle, 50, &error);
+        QCOMPARE(error, 0);
+        seen += batch.value(u"rows"_s).toArray().size();
+        ++round;
+    }
+    QCOMPARE(seen, expected);
+    QVERIFY(round > 5);
+    reader.xecute(u"K ^STREAM,^STREAMR"_s);
+}
+
+void tst_serverjobs::openAnswersCanonicalNamesAndDisplayForms()
+{
+    RawClient c;
+    QVERIFY(c.open(m_server->port()));
+    const QCborMap answer =
+        c.request({{u"op"_s, u"open"_s}, {u"cls"_s, u"vr.PARPERSEDV"_s}, {u"id"_s, u"1||MUE"_s}}).value(u"ok"_s).toMap();
+    QCOMPARE(answer.value(u"cls"_s).toString(), u"VR.ParPersEdv"_s);
+    QCOMPARE(answer.value(u"id"_s).toString(), u"1||MUE"_s);
+    const QCborMap p = answer.value(u"p"_s).toMap();
+    QCOMPARE(p.value(u"PNAME"_s).toString(), u"J}rgen M}ller"_s); // server form
+    QCOMPARE(answer.value(u"d"_s).toMap().value(u"PNAME"_s).toString(), u"Jürgen Müller"_s);
+    // A conversion of another value goes to the server.
+    const QCborMap conv = c.request({{u"op"_s, u"icall"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||MUE"_s},
+                                     {u"m"_s, u"pnameLogicalToODBC"_s}, {u"a"_s, QCborArray{u"B{r"_s}}});
+    QCOMPARE(conv.value(u"ok"_s).toString(), u"Bär"_s);
+    const QCborMap own = c.request({{u"op"_s, u"icall"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||MUE"_s},
+                                    {u"m"_s, u"PNAMELogicalToODBC"_s}, {u"a"_s, QCborArray{}}});
+    QCOMPARE(own.value(u"ok"_s).toString(), u"Jürgen Müller"_s);
+}
+
+void tst_serverjobs::batchRunIsRecordedAfterTheCall()
+{
+    const int before = int(runs(m_a).size());
+    QCOMPARE(m_a.Static(u"orvanta.kond"_s)->call(u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
+    QCOMPARE(m_a.Static(u"orvanta.kond"_s)->call(u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(runs(m_b).size() == before + 2 && !runs(m_b).first().ended.isEmpty()
+                                 && !runs(m_b).at(1).ended.isEmpty(),
+                             30000);
+    const QList<Run> list = runs(m_b);
+    const Run &newest = list.first();
+    QCOMPARE(newest.job, u"genkond"_s);
+    QCOMPARE(newest.tenant, u"1"_s);
+    QCOMPARE(newest.args, u"1|orvanta.wexl"_s);
+    QVERIFY2(newest.outcome.startsWith(u"ok"_s), qPrintable(newest.outcome));
+    QVERIFY(newest.id.toInt() > list.at(1).id.toInt()); // newest first
+    QVERIFY(!newest.started.isEmpty() && newest.ended >= newest.started);
+}
+
+void tst_serverjobs::batchOfAnUndoneTransactionNeverStarts()
+{
+    // Wait until earlier runs are all ended, then count.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QList<Run> list = runs(m_a);
+            return std::all_of(list.begin(), list.end(), [](const Run &r) { return !r.ended.isEmpty(); });
+        }(),
+        30000);
+    const qsizetype before = runs(m_a).size();
+    x(m_a, u"TSTART"_s);
+    m_a.Static(u"orvanta.kond"_s)->call(u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s});
+    QTest::qWait(300);
+    QCOMPARE(runs(m_b).size(), before); // not before the commit
+    x(m_a, u"TROLLBACK"_s);
+    QTest::qWait(500);
+    QCOMPARE(runs(m_b).size(), before);
+
+    // Committed by TCOMMIT: starts then.
+    x(m_a, u"TSTART"_s);
+    m_a.Static(u"orvanta.kond"_s)->call(u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s});
+    x(m_a, u"TCOMMIT"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(runs(m_b).size(), before + 1, 10000);
+}
+
+QTEST_GUILESS_MAIN(tst_serverjobs)
+#include "tst_serverjobs.moc"

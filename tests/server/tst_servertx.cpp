@@ -1,0 +1,335 @@
+// Transactions and M command lines end to end: per-call atomicity, job transactions over
+// several calls (TSTART/TCOMMIT/TROLLBACK), what a dropped connection or a stopped server
+// leaves, and globals kept across connections and restarts.
+#include "factory/factory.h"
+#include "tests/server/rawclient.h"
+#include "tests/support/testserver.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <thread>
+
+using namespace Qt::StringLiterals;
+namespace Code = factory::ErrorCode;
+
+namespace {
+QString x(factory::Factory &f, const QString &line) { return f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {line}).toString(); }
+
+// The error a line answers (0: none).
+int xError(factory::Factory &f, const QString &line, QString *description = nullptr)
+{
+    try {
+        x(f, line);
+        return 0;
+    } catch (const factory::Error &e) {
+        if (description)
+            *description = e.description();
+        return e.number();
+    }
+}
+
+// A new orvanta.param for tenant 2 or 3 (they have none in the demo data).
+void saveParam(factory::Factory &f, const QString &tenant, const QString &prefix)
+{
+    auto p = f.New(u"orvanta.param"_s, tenant);
+    p->set(u"dbpraefix"_s, prefix);
+    p->sys_Save();
+}
+
+bool hasParam(factory::Factory &f, const QString &tenant = u"2"_s)
+{
+    try {
+        f.OpenId(u"orvanta.param"_s, tenant);
+        return true;
+    } catch (const factory::Error &e) {
+        if (e.number() != Code::ObjectNotFound)
+            throw;
+        return false;
+    }
+}
+} // namespace
+
+class tst_servertx : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void linesRunInTheJobAndKeepLocals();
+    void errorLinesAnswerTheirMErrorAndChangeNothing();
+    void globalSubtreesAnswerDataAndKill();
+    void trollbackUndoesEverySinceTstart();
+    void tcommitPublishesSeveralCallsAtOnce();
+    void nestedTstartCommitsOnlyAtTheOutermost();
+    void failingCallInsideATransactionUndoesOnlyItself();
+    void droppedConnectionUndoesItsTransactionAndFreesTheLock();
+    void readersDoNotWaitForAnotherJobsTransaction();
+    void concurrentReadModifyWriteLosesNothing();
+    void globalsSurviveReconnectAndRestart();
+    void stoppedServerKeepsNothingUncommitted();
+
+private:
+    factory::Factory &connected(factory::Factory &f);
+
+    std::unique_ptr<TestServer> m_server;
+    factory::Factory m_a;
+    factory::Factory m_b;
+};
+
+void tst_servertx::initTestCase()
+{
+    m_server = std::make_unique<TestServer>();
+    QVERIFY(m_server->start());
+}
+
+factory::Factory &tst_servertx::connected(factory::Factory &f)
+{
+    if (!f.IsConnected())
+        f.Connect(m_server->connectionString());
+    return f;
+}
+
+void tst_servertx::init()
+{
+    QVERIFY(connected(m_a).IsConnected());
+    QVERIFY(connected(m_b).IsConnected());
+}
+
+void tst_servertx::cleanup()
+{
+    // No test leaves a transaction or test data behind for the next one.
+    if (m_a.IsConnected())
+        m_a.Disconnect();
+    if (m_b.IsConnected())
+        m_b.Disconnect();
+    factory::Factory f;
+    if (f.Connect(m_server->connectionString()))
+        x(f, u"K ^T,^U,^V"_s);
+}
+
+void tst_servertx::linesRunInTheJobAndKeepLocals()
+{
+    QCOMPARE(x(m_a, u"W 1+2*3,!,\"a\"\"b\"_$L(\"xyz\")"_s), u"9\r\na\"b3"_s);
+    QCOMPARE(x(m_a, u"W $J"_s), QString::number(m_a.jobNumber()));
+    QCOMPARE(x(m_a, u"S X=5,Y=\"a||b||c\""_s), QString());
+    QCOMPARE(x(m_a, u"W X+1,$P(Y,\"||\",2)"_s), u"6b"_s);
+    QCOMPARE(x(m_a, u"D ^%XTT W \"ok\""_s), u"ok"_s);
+    QCOMPARE(x(m_a, u"K X W $D(X),$G(X,\"weg\")"_s), u"0weg"_s);
+}
+
+void tst_servertx::errorLinesAnswerTheirMErrorAndChangeNothing()
+{
+    struct Case
+    {
+        QString line;
+        QString name;
+    };
+    const QList<Case> cases = {
+        {u"S ^T=1,Z=1 W UNDEF"_s, u"<UNDEFINED>"_s},
+        {u"S ^T=1,Z=1 W 1/0"_s, u"<DIVIDE>"_s},
+        {u"S ^T=1,Z=1 ZZAP"_s, u"<COMMAND>"_s},
+        {u"S ^T=1,Z=1 W \"offen"_s, u"<SYNTAX>"_s},
+        {u"S ^T=1,Z=1 D ^GIBTSNICHT"_s, u"GIBTSNICHT"_s},
+    };
+    for (const Case &c : cases) {
+        QString description;
+        const int number = xError(m_a, c.line, &description);
+        QVERIFY2(number > Code::MError && number < Code::MError + 1000, qPrintable(c.line));
+        QVERIFY2(description.contains(c.name), qPrintable(c.line + u" -> "_s + description));
+        QCOMPARE(x(m_a, u"W $D(^T),$D(Z)"_s), u"00"_s);
+    }
+}
+
+void tst_servertx::globalSubtreesAnswerDataAndKill()
+{
+    x(m_a, u"S ^T(1)=\"a\",^T(1,2)=\"b\",^T(1,2,3)=\"c\",^T(10)=\"d\",^T(\"x|y\",$J)=\"e\""_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^T(1)),$D(^T(1,2,3)),$D(^T(2)),$D(^T(1,3))"_s), u"1011100"_s);
+    QCOMPARE(x(m_b, u"W ^T(\"x|y\","_s + QString::number(m_a.jobNumber()) + u")"_s), u"e"_s);
+    x(m_b, u"K ^T(1,2)"_s);
+    // ^T(10) shares a leading digit with ^T(1) but is no child of it.
+    QCOMPARE(x(m_a, u"W $D(^T(1)),$D(^T(1,2)),$D(^T(1,2,3)),$G(^T(10))"_s), u"100d"_s);
+    x(m_a, u"K ^T"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^T(10))"_s), u"00"_s);
+}
+
+void tst_servertx::trollbackUndoesEverySinceTstart()
+{
+    x(m_a, u"TSTART"_s);
+    saveParam(m_a, u"2"_s, u"test.eins"_s);
+    x(m_a, u"S ^T=1"_s);
+    QCOMPARE(x(m_a, u"W $TLEVEL,$D(^T)"_s), u"11"_s);
+    QVERIFY(hasParam(m_a)); // the job sees its own writes
+    x(m_a, u"TROLLBACK"_s);
+    QCOMPARE(x(m_a, u"W $TLEVEL,$D(^T)"_s), u"00"_s);
+    QVERIFY(!hasParam(m_a));
+    QVERIFY(!hasParam(m_b));
+}
+
+void tst_servertx::tcommitPublishesSeveralCallsAtOnce()
+{
+    x(m_a, u"TSTART"_s);
+    saveParam(m_a, u"3"_s, u"test.drei"_s);
+    x(m_a, u"S ^T=1"_s);
+    x(m_a, u"S ^U=2"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^U)"_s), u"00"_s);
+    QVERIFY(!hasParam(m_b, u"3"_s));
+    x(m_a, u"TCOMMIT"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^U)"_s), u"11"_s);
+    QCOMPARE(m_b.OpenId(u"orvanta.param"_s, u"3"_s)->get(u"dbpraefix"_s).toString(), u"test.drei"_s);
+}
+
+void tst_servertx::nestedTstartCommitsOnlyAtTheOutermost()
+{
+    x(m_a, u"TSTART  S ^T=1 TSTART  S ^U=1"_s);
+    QCOMPARE(x(m_a, u"TCOMMIT  W $TLEVEL"_s), u"1"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^U)"_s), u"00"_s);
+    QCOMPARE(x(m_a, u"TCOMMIT  W $TLEVEL"_s), u"0"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^U)"_s), u"11"_s);
+    QVERIFY(xError(m_a, u"TCOMMIT"_s) > Code::MError);
+    QCOMPARE(x(m_a, u"TROLLBACK  W $TLEVEL"_s), u"0"_s); // nothing open: nothing to undo
+    QCOMPARE(x(m_b, u"W $D(^T)"_s), u"1"_s);
+}
+
+void tst_servertx::failingCallInsideATransactionUndoesOnlyItself()
+{
+    x(m_a, u"TSTART  S ^T=1"_s);
+    QVERIFY(xError(m_a, u"S ^U=1 W 1/0"_s) > Code::MError);
+    // A save the class refuses: tenant 99 does not exist.
+    auto refused = m_a.New(u"orvanta.param"_s, u"99"_s);
+    try {
+        refused->sys_Save();
+        QFAIL("saved a parameter object for a tenant that does not exist");
+    } catch (const factory::Error &e) {
+        QCOMPARE(e.number(), int(Code::Refused));
+    }
+    // A line that opens a further level and fails leaves the level as it was.
+    QVERIFY(xError(m_a, u"TSTART  S ^V=1 W UNDEF"_s) > Code::MError);
+    QCOMPARE(x(m_a, u"W $TLEVEL,$D(^T),$D(^U),$D(^V)"_s), u"1100"_s);
+    x(m_a, u"S ^V=2 TCOMMIT"_s);
+    QCOMPARE(x(m_b, u"W $D(^T),$D(^U),$G(^V)"_s), u"102"_s);
+
+    // A failing line that opened the job's first transaction leaves none open.
+    QVERIFY(xError(m_a, u"TSTART  S ^U=1 W 1/0"_s) > Code::MError);
+    QCOMPARE(x(m_a, u"W $TLEVEL,$D(^U)"_s), u"00"_s);
+    QCOMPARE(x(m_b, u"S ^U=3 W ^U"_s), u"3"_s); // and no lock either
+}
+
+void tst_servertx::droppedConnectionUndoesItsTransactionAndFreesTheLock()
+{
+    {
+        RawClient raw;
+        QVERIFY(raw.open(m_server->port()));
+        int error = -1;
+        raw.xecute(u"TSTART  S ^T=1"_s, &error);
+        QCOMPARE(error, 0);
+        raw.abort();
+    }
+    // Writers may wait while the server notices the dropped connection, never longer.
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(x(m_b, u"S ^U=1 W $D(^T)"_s), u"0"_s);
+    QVERIFY(clock.elapsed() < 5000);
+
+    x(m_a, u"TSTART"_s);
+    saveParam(m_a, u"2"_s, u"test.weg"_s);
+    m_a.Disconnect();
+    QTRY_VERIFY_WITH_TIMEOUT(!hasParam(m_b), 5000);
+    QTRY_VERIFY(m_server->log().contains(u"inside a transaction, rolled back"_s));
+}
+
+void tst_servertx::readersDoNotWaitForAnotherJobsTransaction()
+{
+    x(m_a, u"TSTART  S ^T=1"_s);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(x(m_b, u"W $D(^T)"_s), u"0"_s);
+    QCOMPARE(m_b.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s)->get(u"AKTIV"_s).toString(), u"J"_s);
+    auto rs = m_b.ResultSet(u"orvanta.param"_s, u"list"_s);
+    rs->Execute();
+    QVERIFY(rs->Next());
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    // A writer waits for the transaction and goes on once it is committed.
+    int writerError = -1;
+    QString writerSaw;
+    const quint16 port = m_server->port();
+    std::thread writer([&] {
+        RawClient c;
+        if (c.open(port))
+            writerSaw = c.xecute(u"S ^U=$D(^T) W ^U"_s, &writerError);
+    });
+    QThread::msleep(500);
+    x(m_a, u"TCOMMIT"_s);
+    writer.join();
+    QCOMPARE(writerError, 0);
+    QCOMPARE(writerSaw, u"1"_s);
+}
+
+void tst_servertx::concurrentReadModifyWriteLosesNothing()
+{
+    constexpr int Jobs = 6;
+    constexpr int Rounds = 60;
+    std::atomic<int> failures{0};
+    QString firstFailure;
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    const quint16 port = m_server->port();
+    for (int j = 0; j < Jobs; ++j) {
+        threads.emplace_back([&, j] {
+            RawClient c;
+            if (!c.open(port)) {
+                ++failures;
+                return;
+            }
+            for (int i = 0; i < Rounds; ++i) {
+                int error = -1;
+                // Read, then write: the write finds a snapshot other jobs have moved past.
+                c.xecute(u"S ^T=$G(^T)+1,^T("_s + QString::number(j) + u")=$G(^T("_s + QString::number(j)
+                             + u"))+1"_s,
+                         &error);
+                if (error) {
+                    std::lock_guard lock(mutex);
+                    if (firstFailure.isEmpty())
+                        firstFailure = QString::number(error);
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    QVERIFY2(failures == 0, qPrintable(firstFailure));
+    QCOMPARE(x(m_a, u"W ^T"_s), QString::number(Jobs * Rounds));
+    QCOMPARE(x(m_a, u"W ^T(0)+^T(5)"_s), QString::number(2 * Rounds));
+}
+
+void tst_servertx::globalsSurviveReconnectAndRestart()
+{
+    x(m_a, u"S ^V(\"Anmeldung\",$J)=\"Müller `2026\""_s);
+    const QString job = QString::number(m_a.jobNumber());
+    m_a.Disconnect();
+    QCOMPARE(x(m_b, u"W ^V(\"Anmeldung\","_s + job + u")"_s), u"Müller `2026"_s);
+    m_b.Disconnect();
+    QVERIFY(m_server->restart());
+    QVERIFY(connected(m_a).IsConnected());
+    QCOMPARE(x(m_a, u"W ^V(\"Anmeldung\","_s + job + u")"_s), u"Müller `2026"_s);
+    // The demo data are not seeded twice.
+    QCOMPARE(x(m_a, u"W $P(^FA(0),\"`\",2)"_s), u"2026"_s);
+}
+
+void tst_servertx::stoppedServerKeepsNothingUncommitted()
+{
+    x(m_a, u"S ^T=\"fest\""_s);
+    x(m_a, u"TSTART  S ^U=\"offen\""_s);
+    m_server->stop();
+    QVERIFY(m_server->start());
+    factory::Factory f;
+    QVERIFY(f.Connect(m_server->connectionString()));
+    QCOMPARE(x(f, u"W $G(^T),\"/\",$D(^U)"_s), u"fest/0"_s);
+}
+
+QTEST_GUILESS_MAIN(tst_servertx)
+#include "tst_servertx.moc"
