@@ -58,6 +58,8 @@ bool parseListen(const QString &text, QHostAddress &address, quint16 &port)
 
 int main(int argc, char *argv[])
 {
+    // The plain event dispatcher is enough for the listening socket and cheaper.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"varelo-server"_s);
 

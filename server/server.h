@@ -26,6 +26,7 @@ protected:
 
 private:
     ServerContext &m_context;
+    int m_stop[2] = {-1, -1}; // written once at shutdown: wakes every connection thread
     QSet<ConnectionThread *> m_threads;
 };
 

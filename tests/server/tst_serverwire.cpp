@@ -97,6 +97,8 @@ void tst_serverwire::brokenFramesAnswerOnceAndCloseOnlyThatConnection_data()
     QTest::newRow("map without op") << rawFrame(QCborValue(QCborMap{{u"cls"_s, u"x"_s}}).toCbor()) << true;
     QTest::newRow("op not text") << rawFrame(QCborValue(QCborMap{{u"op"_s, 7}}).toCbor()) << false;
     QTest::newRow("empty frame") << rawFrame({}) << true;
+    QTest::newRow("nested a million deep")
+        << rawFrame(QByteArray::fromHex("a1626f7081") + QByteArray(1000000, '\x81') + QByteArray(1, '\x01')) << true;
 }
 
 void tst_serverwire::brokenFramesAnswerOnceAndCloseOnlyThatConnection()
