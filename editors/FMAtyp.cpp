@@ -69,6 +69,9 @@ FMAtyp::FMAtyp()
 
     m_speichern->setObjectName(u"BuSpeich"_s);
     m_speichern->setAutoDefault(false);
+    // Saving replaces the stored choice by the list: not before the list was read, so a
+    // failed load cannot wipe the choice.
+    m_speichern->setEnabled(false);
     m_speichern->setGeometry(290, 8, 140, 28);
     m_verwerfen->setObjectName(u"BUClose"_s);
     m_verwerfen->setAutoDefault(false);
@@ -136,6 +139,7 @@ void FMAtyp::Timer1_Timer()
         const QVariant handle = atyp->call(u"getatyp"_s, {cacheapi::Firma});
         cacheapi::CloseObject(atyp);
         if (isNoList(handle)) {
+            m_speichern->setEnabled(true);
             cacheapi::EndServerWork();
             cacheapi::Trace(source, u"Ende"_s, {}, 40);
             return;
@@ -157,6 +161,7 @@ void FMAtyp::Timer1_Timer()
         item->setCheckState(CheckColumn, type.state);
         item->setData(CodeColumn, CodeRole, type.code);
     }
+    m_speichern->setEnabled(true);
     cacheapi::EndServerWork();
     cacheapi::Trace(source, u"Ende"_s, {}, 40);
 }

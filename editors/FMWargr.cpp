@@ -59,6 +59,10 @@ FMWargr::FMWargr()
 
     m_speichern->setObjectName(u"BuSpeich"_s);
     m_speichern->setAutoDefault(false);
+    // Saving replaces the stored choice by the tree: only once the tree shows a list read
+    // for the chosen customer, never after a failed load (that would wipe what the user
+    // never saw, or give one customer another's groups).
+    m_speichern->setEnabled(false);
     m_speichern->setGeometry(340, 40, 100, 28);
     m_verwerfen->setObjectName(u"BUClose"_s);
     m_verwerfen->setAutoDefault(false);
@@ -177,6 +181,7 @@ bool FMWargr::getWgrKunde(const QString &kunde)
         cacheapi::CloseObject(wargr);
         if (isNoList(handle)) {
             cacheapi::EndServerWork();
+            m_speichern->setEnabled(true);
             return true;
         }
         const QStringList records = readServerList(handle);
@@ -184,6 +189,7 @@ bool FMWargr::getWgrKunde(const QString &kunde)
             rows << parseProductGroupRecord(record);
     } catch (...) {
         // The rows are read whole before the tree changes, so a failure leaves it intact.
+        m_speichern->setEnabled(false);
         reportCurrentException(u"FMWargr.getWgrKunde Lade Warengruppen"_s);
         return false;
     }
@@ -205,6 +211,7 @@ bool FMWargr::getWgrKunde(const QString &kunde)
         item->setCheckState(CheckColumn, row.ticked() ? Qt::Checked : Qt::Unchecked);
     }
     m_filling = false;
+    m_speichern->setEnabled(true);
     cacheapi::EndServerWork();
     return true;
 }

@@ -94,6 +94,7 @@ private slots:
     void savingUntouchedOverrideRowStoresNothingForIt();
     void savingNothingTickedDeletes();
     void refusedObjectLeavesStoredChoice();
+    void saveAfterServerRestartReconnects();
     void verwerfenWritesNothingAndPlacementIsKept();
     void missingParameterObjectIsReported();
 
@@ -226,13 +227,13 @@ void tst_FMWargr::controlsAsDesigned()
     auto *verwerfen = m_window->findChild<QPushButton *>(u"BUClose"_s);
     QCOMPARE(speichern->text(), u"Speichern"_s);
     QCOMPARE(verwerfen->text(), u"Verwerfen"_s);
+    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
     QCOMPARE(nextTabStop(m_tree), speichern);
     QCOMPARE(nextTabStop(speichern), verwerfen);
     QCOMPARE(nextTabStop(verwerfen), m_kunden);
     QCOMPARE(nextTabStop(m_kunden), m_tree);
 
     // The tree follows the window's height, keeps its width; the rest keep their places.
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
     const int width = m_tree->width();
     const QPoint comboAt = m_kunden->pos();
     m_window->resize(800, 700);
@@ -325,6 +326,15 @@ void tst_FMWargr::tickRules()
     first->setCheckState(1, Qt::Checked);
     last->setCheckState(1, Qt::Checked);
     QCOMPARE(first->checkState(1), Qt::Checked);
+
+    // A click on the box in the narrow second column ticks it, and the rules follow.
+    main->setExpanded(true);
+    const QRect box = m_tree->visualItemRect(main);
+    const int x = m_tree->header()->sectionViewportPosition(1) + 7;
+    QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {}, QPoint(x, box.center().y()));
+    QCOMPARE(main->checkState(1), Qt::Checked);
+    QCOMPARE(first->checkState(1), Qt::Unchecked);
+    QVERIFY(!main->isExpanded());
 }
 
 void tst_FMWargr::savesTickedGroupsOfCustomer()
@@ -416,6 +426,28 @@ void tst_FMWargr::refusedObjectLeavesStoredChoice()
     QCOMPARE(numbers, (QStringList{u"0100"_s, u"0503"_s, u"1200"_s}));
 }
 
+void tst_FMWargr::saveAfterServerRestartReconnects()
+{
+    openWindow();
+    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    const auto items = m_window->treeItems();
+    for (QTreeWidgetItem *i : items)
+        i->setCheckState(1, Qt::Unchecked);
+    item(u"12|0"_s)->setCheckState(1, Qt::Checked);
+
+    // The window's connection died with the server; the save runs in the new server job,
+    // and its transaction with it.
+    m_fx->server().kill();
+    QVERIFY(m_fx->server().restart());
+    m_window->findChild<QPushButton *>(u"BuSpeich"_s)->click();
+    QCOMPARE(m_fx->boxes().count(), 0);
+    QVERIFY(!m_window->isVisible());
+    QStringList numbers;
+    for (const StoredGroup &g : ofCustomer(storedGroups(m_fx->probe()), QString()))
+        numbers << g.number;
+    QCOMPARE(numbers, QStringList{u"1200"_s});
+}
+
 void tst_FMWargr::verwerfenWritesNothingAndPlacementIsKept()
 {
     openWindow();
@@ -448,6 +480,9 @@ void tst_FMWargr::missingParameterObjectIsReported()
     QCOMPARE(m_tree->topLevelItemCount(), 0);
     QCOMPARE(m_kunden->count(), 0);
     QVERIFY(m_window->isVisible());
+    // Nothing was read, so nothing may be replaced.
+    QVERIFY(!m_window->findChild<QPushButton *>(u"BuSpeich"_s)->isEnabled());
+    QVERIFY(m_window->findChild<QPushButton *>(u"BUClose"_s)->isEnabled());
 }
 
 QTEST_MAIN(tst_FMWargr)

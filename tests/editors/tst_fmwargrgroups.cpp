@@ -55,10 +55,8 @@ void tst_FmWargrGroups::record_data()
         << u"2|0|Garten|1|1"_s << u"2|0"_s << u"2"_s << u"Garten"_s << false << true;
     QTest::newRow("override never expands a subgroup")
         << u"2|4|Pumpen|1|1"_s << u"2|4"_s << u"4"_s << u"Pumpen"_s << false << false;
-    QTest::newRow("any non-zero flag ticks") << u"3|0|A|2|0"_s << u"3|0"_s << u"3"_s << u"A"_s << true << false;
     QTest::newRow("non-numeric fields read as 0")
         << u"abc||B|x|y"_s << u"0|0"_s << u"0"_s << u"B"_s << false << false;
-    QTest::newRow("missing fields") << u"9"_s << u"9|0"_s << u"9"_s << QString() << false << false;
     QTest::newRow("number read from the start of the field")
         << u"7a|2b|C|1x|0"_s << u"7|2"_s << u"2"_s << u"C"_s << true << false;
 }
