@@ -131,8 +131,6 @@ void tst_FMAtyp::loadsTypesWithChoice()
 
     auto *speichern = m_window->findChild<QPushButton *>(u"BuSpeich"_s);
     auto *verwerfen = m_window->findChild<QPushButton *>(u"BUClose"_s);
-    QCOMPARE(speichern->text(), u"Speichern"_s);
-    QCOMPARE(verwerfen->text(), u"Verwerfen"_s);
     QCOMPARE(nextTabStop(verwerfen), speichern);
     QCOMPARE(nextTabStop(speichern), m_list);
     QCOMPARE(nextTabStop(m_list), verwerfen);

@@ -25,7 +25,6 @@ void tst_FmWargrGroups::numwarengruppe_data()
     QTest::newRow("subgroup") << u"5|3"_s << u"0503"_s;
     QTest::newRow("main group") << u"5|0"_s << u"0500"_s;
     QTest::newRow("two-digit main") << u"12|0"_s << u"1200"_s;
-    QTest::newRow("two-digit both") << u"12|34"_s << u"1234"_s;
     QTest::newRow("three-digit main keeps its digits") << u"100|0"_s << u"10000"_s;
     QTest::newRow("three-digit sub keeps its digits") << u"7|123"_s << u"07123"_s;
 }
@@ -46,8 +45,6 @@ void tst_FmWargrGroups::record_data()
     QTest::addColumn<bool>("ticked");
     QTest::addColumn<bool>("expanded");
 
-    QTest::newRow("main selected") << u"5|0|Werkzeuge|1|0"_s << u"5|0"_s << u"5"_s << u"Werkzeuge"_s << true
-                                   << false;
     QTest::newRow("sub shows its own number") << u"5|3|Elektrowerkzeuge|0|0"_s << u"5|3"_s << u"3"_s
                                               << u"Elektrowerkzeuge"_s << false << false;
     QTest::newRow("leading zeros dropped") << u"05|03|X|0|0"_s << u"5|3"_s << u"3"_s << u"X"_s << false << false;
