@@ -66,6 +66,12 @@ void Job::close()
     m_objects.clear();
     m_lists.clear();
     m_pending.clear();
+    for (QueryConnection &c : m_queryConnections) {
+        c.db = QSqlDatabase();
+        store::close(c.name);
+    }
+    m_queryConnections.clear();
+    m_current = QSqlDatabase();
     if (m_db.isValid()) {
         if (m_tx.level() > 0)
             log::line(u"job %1: connection closed inside a transaction, rolled back"_s.arg(m_number));
@@ -113,9 +119,9 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
         return next(request);
     if (op == "close"_L1)
         return closeResultSet(request);
-    // Anything else may read or write: a result set still streaming must not pin an old
-    // snapshot under it.
-    detachSqlRowSources();
+    // Anything else may read or write: a result set still streaming on the job's own
+    // connection (one opened inside a job transaction) must not pin an old snapshot under it.
+    detachSqlRowSources(m_db.driver());
     if (op == "open"_L1) {
         const ClassDecl &decl = classOf(request);
         return m_objects.open(decl, textArg(request, "id"_L1));
@@ -216,6 +222,7 @@ QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
     }
     m_connectionName = u"job-"_s + QString::number(m_number);
     m_db = store::open(ns->path, m_connectionName);
+    m_current = m_db;
     m_tx.setDatabase(m_db);
     m_ns = ns;
     QCborMap answer;
@@ -275,7 +282,7 @@ QCborValue Job::query(const QCborMap &request)
     const int batchSize = batchSizeOf(request);
     QCborMap answer;
     std::unique_ptr<RowSource> rows;
-    inCall([&] {
+    auto run = [&] {
         QCborArray batch;
         bool more = false;
         try {
@@ -284,7 +291,7 @@ QCborValue Job::query(const QCborMap &request)
                 rows = rowsFromList(0, {});
             readBatch(*rows, batchSize, batch, more);
         } catch (...) {
-            rows.reset(); // its statement ends before the transaction is undone
+            rows.reset(); // its statement ends before anything is undone
             throw;
         }
         answer.insert(u"c"_s, rows->columnCount());
@@ -293,7 +300,20 @@ QCborValue Job::query(const QCborMap &request)
         if (!more)
             rows.reset();
         return QCborValue();
-    });
+    };
+    if (m_tx.level() > 0) {
+        // Inside a job transaction the query must see the job's own uncommitted writes.
+        inCall(run);
+    } else {
+        m_current = queryConnection();
+        try {
+            run();
+        } catch (...) {
+            m_current = m_db;
+            throw;
+        }
+        m_current = m_db;
+    }
     int handle = 0;
     if (rows) {
         handle = m_server.nextHandle++;
@@ -328,6 +348,37 @@ QCborValue Job::closeResultSet(const QCborMap &request)
         throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
                                          + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
     return QCborValue(QCborValue::Null);
+}
+
+// A connection of the job's own for a query, with no statement streaming from it, so the
+// query reads the database as it is now. A few are kept; when all of them still stream,
+// the longest unused one is read into memory and taken.
+QSqlDatabase Job::queryConnection()
+{
+    ++m_queryCount;
+    QueryConnection *idle = nullptr;
+    for (QueryConnection &c : m_queryConnections) {
+        if (!sqlRowSourcesLive(c.db.driver())) {
+            idle = &c;
+            break;
+        }
+    }
+    if (!idle && m_queryConnections.size() < MaxQueryConnections) {
+        QueryConnection c;
+        c.name = m_connectionName + u"-q"_s + QString::number(m_queryConnections.size() + 1);
+        c.db = store::open(m_ns->path, c.name);
+        m_queryConnections.push_back(std::move(c));
+        idle = &m_queryConnections.back();
+    }
+    if (!idle) {
+        idle = &*std::min_element(m_queryConnections.begin(), m_queryConnections.end(),
+                                  [](const QueryConnection &a, const QueryConnection &b) {
+                                      return a.lastUse < b.lastUse;
+                                  });
+        detachSqlRowSources(idle->db.driver());
+    }
+    idle->lastUse = m_queryCount;
+    return idle->db;
 }
 
 void Job::afterAnswer()

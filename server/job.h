@@ -30,7 +30,7 @@ public:
     void close();
 
     // CallContext
-    QSqlDatabase db() override { return m_db; }
+    QSqlDatabase db() override { return m_current; }
     QString ns() const override;
     int jobNumber() const override { return m_number; }
     QString dataDir() const override { return m_server.dataDir; }
@@ -76,12 +76,23 @@ private:
     QCborValue inCall(Work &&work);
     void abandonCall(size_t pendingMark);
     void readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more);
+    QSqlDatabase queryConnection();
 
     ServerContext &m_server;
     int m_number;
     const store::Namespace *m_ns = nullptr;
     QString m_connectionName;
-    QSqlDatabase m_db;
+    QSqlDatabase m_db;      // the job's connection: every write, every transaction
+    QSqlDatabase m_current; // what class code gets as db(): m_db, or a query connection
+    struct QueryConnection
+    {
+        QString name;
+        QSqlDatabase db;
+        quint64 lastUse = 0;
+    };
+    std::vector<QueryConnection> m_queryConnections;
+    quint64 m_queryCount = 0;
+    static constexpr size_t MaxQueryConnections = 4;
     Transactions m_tx;
     ObjectLayer m_objects;
     m::Interpreter m_interpreter;

@@ -3,7 +3,10 @@
 #include "server/classdecl.h"
 
 #include <QList>
+#include <QSqlDriver>
 #include <QSqlQuery>
+
+#include <algorithm>
 
 #include <deque>
 
@@ -46,6 +49,7 @@ public:
     ~SqlRows() override { finish(); }
 
     int columnCount() const override { return m_columns; }
+    const QSqlDriver *driver() const { return m_query ? m_query->driver() : nullptr; }
 
     bool next(QVariantList &row) override
     {
@@ -110,11 +114,17 @@ std::unique_ptr<RowSource> rowsFromSql(int columns, std::unique_ptr<QSqlQuery> q
     return std::make_unique<SqlRows>(columns, std::move(query));
 }
 
-void detachSqlRowSources()
+void detachSqlRowSources(const QSqlDriver *driver)
 {
     const QList<SqlRows *> live = t_live;
     for (SqlRows *rows : live)
-        rows->detach();
+        if (rows->driver() == driver)
+            rows->detach();
+}
+
+bool sqlRowSourcesLive(const QSqlDriver *driver)
+{
+    return std::any_of(t_live.cbegin(), t_live.cend(), [driver](const SqlRows *r) { return r->driver() == driver; });
 }
 
 } // namespace server

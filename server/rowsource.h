@@ -1,12 +1,18 @@
 #pragma once
-// Row sources that stream from SQLite hold a read snapshot on their job's connection
-// while the client reads batch by batch. Before the job does anything else it reads the
-// rest of them into memory: otherwise the job would see stale data and could not start
-// a write transaction after another job has committed.
+// Row sources that stream from SQLite hold a read snapshot on their connection while the
+// client reads batch by batch. A connection with such a statement open sees the database
+// as it was and cannot write once another job has committed; so a job runs its queries on
+// connections of their own and reads the rest of a source into memory only when the
+// connection it holds is needed for something else.
+
+class QSqlDriver;
 
 namespace server {
 
-// Buffers every SQL row source open on this thread's connections and ends its statement.
-void detachSqlRowSources();
+// Buffers every SQL row source open on the connection of `driver` (this thread's) and
+// ends its statement.
+void detachSqlRowSources(const QSqlDriver *driver);
+// True while a row source streams from the connection of `driver`.
+bool sqlRowSourcesLive(const QSqlDriver *driver);
 
 } // namespace server

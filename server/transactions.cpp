@@ -4,6 +4,7 @@
 #include "server/rowsource.h"
 #include "server/sqlutil.h"
 
+#include <QSqlDriver>
 #include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
@@ -14,7 +15,7 @@ void Transactions::exec(const QString &text) { sql::exec(m_db, text); }
 
 void Transactions::rollbackAll() noexcept
 {
-    detachSqlRowSources();
+    detachSqlRowSources(m_db.driver());
     QSqlQuery(m_db).exec(u"ROLLBACK"_s);
     m_sqlOpen = false;
     m_callSavepoint = false;
@@ -32,7 +33,7 @@ void Transactions::beginCall(bool immediate)
     } else {
         // A streaming result set of this job would pin an old snapshot; the write lock
         // could then not be taken once another job has committed.
-        detachSqlRowSources();
+        detachSqlRowSources(m_db.driver());
         exec(immediate ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
         m_sqlOpen = true;
         m_callSavepoint = false;

@@ -56,6 +56,7 @@ private slots:
     void manyConnectionsAtOnce();
     void listHandlesBelongToTheirJobAndAreReadOnce();
     void streamingResultSetSurvivesWritesOfOthersAndItsOwn();
+    void queriesSeeCommitsWhileOtherResultSetsStream();
     void openAnswersCanonicalNamesAndDisplayForms();
     void batchRunIsRecordedAfterTheCall();
     void batchOfAnUndoneTransactionNeverStarts();
@@ -186,6 +187,51 @@ void tst_serverjobs::streamingResultSetSurvivesWritesOfOthersAndItsOwn()
     QCOMPARE(seen, expected);
     QVERIFY(round > 5);
     reader.xecute(u"K ^STREAM,^STREAMR"_s);
+}
+
+void tst_serverjobs::queriesSeeCommitsWhileOtherResultSetsStream()
+{
+    RawClient reader;
+    RawClient other;
+    QVERIFY(reader.open(m_server->port()));
+    QVERIFY(other.open(m_server->port()));
+    const QCborArray search{u"1"_s, u"K"_s, u"MA"_s};
+    int error = -1;
+    const qsizetype total = reader.query(u"VR.Windows"_s, u"KkrSuche"_s, search, 10000, &error)
+                                .value(u"rows"_s)
+                                .toArray()
+                                .size();
+    auto setPassword = [](RawClient &c, const QString &password) {
+        return c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||MUE"_s},
+                          {u"p"_s, QCborMap{{u"Passwort"_s, password}}}});
+    };
+    auto owner = [&](const QString &password) {
+        const QCborMap rows = reader.query(u"VR.ParPersEdv"_s, u"UserViaPasswort"_s, {password, u"1"_s}, 10, &error);
+        const QCborArray list = rows.value(u"rows"_s).toArray();
+        return list.isEmpty() ? QString() : list.at(0).toArray().at(0).toString();
+    };
+
+    // More half-read result sets than the job keeps connections for.
+    QList<qint64> handles;
+    for (int i = 0; i < 6; ++i) {
+        handles.append(reader.query(u"VR.Windows"_s, u"KkrSuche"_s, search, 3, &error).value(u"h"_s).toInteger());
+        QCOMPARE(error, 0);
+        const QString password = u"neu"_s + QString::number(i);
+        QVERIFY(setPassword(i % 2 ? reader : other, password).contains(u"ok"_s));
+        QCOMPARE(owner(password), u"MUE"_s);
+    }
+    for (qint64 handle : std::as_const(handles)) {
+        qsizetype seen = 3;
+        for (;;) {
+            const QCborMap batch = reader.next(handle, 200, &error);
+            QCOMPARE(error, 0);
+            seen += batch.value(u"rows"_s).toArray().size();
+            if (!batch.value(u"more"_s).toBool())
+                break;
+        }
+        QCOMPARE(seen, total);
+    }
+    QVERIFY(setPassword(other, u"mueller"_s).contains(u"ok"_s));
 }
 
 void tst_serverjobs::openAnswersCanonicalNamesAndDisplayForms()
