@@ -209,6 +209,9 @@ QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, con
                 if (part.isEmpty())
                     throw Error(Code::InvalidId, u"Objekt-Id von "_s + decl.name + u" unvollständig: '"_s
                                                      + decl.properties[i].name + u"' fehlt"_s);
+                // The parts of an id are text, as the id is: a tenant given as the number 1
+                // must be found by the text "1" (SQLite compares 1 and '1' as different).
+                values[i] = part;
                 parts.append(part);
             }
             id = parts.join(Separator);

@@ -58,6 +58,7 @@ private slots:
     void streamingResultSetSurvivesWritesOfOthersAndItsOwn();
     void queriesSeeCommitsWhileOtherResultSetsStream();
     void openAnswersCanonicalNamesAndDisplayForms();
+    void idPartsGivenAsNumbersAreKeptAsText();
     void batchRunIsRecordedAfterTheCall();
     void batchOfAnUndoneTransactionNeverStarts();
 
@@ -252,6 +253,27 @@ void tst_serverjobs::openAnswersCanonicalNamesAndDisplayForms()
     const QCborMap own = c.request({{u"op"_s, u"icall"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||MUE"_s},
                                     {u"m"_s, u"PNAMELogicalToODBC"_s}, {u"a"_s, QCborArray{}}});
     QCOMPARE(own.value(u"ok"_s).toString(), u"Jürgen Müller"_s);
+}
+
+void tst_serverjobs::idPartsGivenAsNumbersAreKeptAsText()
+{
+    RawClient c;
+    QVERIFY(c.open(m_server->port()));
+    const QCborMap saved = c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, QCborValue(nullptr)},
+                                      {u"p"_s, QCborMap{{u"FIRMA"_s, 1}, {u"code"_s, u"ZAHL"_s}, {u"Passwort"_s, u"eins"_s},
+                                                        {u"AKTIV"_s, u"J"_s}}}});
+    const QCborMap ok = saved.value(u"ok"_s).toMap();
+    QCOMPARE(ok.value(u"id"_s).toString(), u"1||ZAHL"_s);
+    QCOMPARE(ok.value(u"p"_s).toMap().value(u"Firma"_s).toString(), u"1"_s);
+    // Found by the tenant as text, the way every caller asks.
+    int error = -1;
+    const QCborMap rows = c.query(u"VR.ParPersEdv"_s, u"UserViaPasswort"_s, {u"eins"_s, u"1"_s}, 10, &error);
+    QCOMPARE(error, 0);
+    QCOMPARE(rows.value(u"rows"_s).toArray().size(), 1);
+    // Saving the object again answers the same id.
+    const QCborMap again = c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||ZAHL"_s},
+                                      {u"p"_s, QCborMap{{u"Firma"_s, 1}, {u"PNAME"_s, u"Zahl"_s}}}});
+    QCOMPARE(again.value(u"ok"_s).toMap().value(u"id"_s).toString(), u"1||ZAHL"_s);
 }
 
 void tst_serverjobs::batchRunIsRecordedAfterTheCall()
