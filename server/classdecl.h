@@ -31,7 +31,7 @@ class Job;
 // database connection, after the starting call has answered.
 struct BatchContext
 {
-    QSqlDatabase db;
+    QSqlDatabase db; // autocommit: the work opens the transactions it needs itself
     QString ns;
     QString dataDir;   // the server's --data folder
     QString outputDir; // <data>/output, shared by the namespaces of this server, created on demand
@@ -46,7 +46,9 @@ class CallContext
 {
 public:
     virtual ~CallContext() = default;
-    virtual QSqlDatabase db() = 0;        // inside the call's transaction
+    // Inside the call's transaction. A query (outside a job transaction) gets a connection
+    // of its own, reading what is committed, so its rows can stream while the job goes on.
+    virtual QSqlDatabase db() = 0;
     virtual QString ns() const = 0;       // namespace, canonical spelling
     virtual int jobNumber() const = 0;
     virtual QString dataDir() const = 0;
@@ -74,6 +76,7 @@ std::unique_ptr<RowSource> rowsFromList(int columns, QList<QVariantList> rows);
 std::unique_ptr<RowSource> rowsFromSql(int columns, std::unique_ptr<class QSqlQuery> query);
 
 using ClassMethod = std::function<QVariant(CallContext &, const QVariantList &args)>;
+// object: the stored properties by canonical name, and the object id under "%Id".
 using InstanceMethod = std::function<QVariant(CallContext &, const QVariantMap &object, const QVariantList &args)>;
 using Query = std::function<std::unique_ptr<RowSource>(CallContext &, const QVariantList &args)>;
 using DisplayForm = std::function<QString(const QVariant &raw)>;
