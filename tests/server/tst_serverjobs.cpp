@@ -59,6 +59,7 @@ private slots:
     void queriesSeeCommitsWhileOtherResultSetsStream();
     void openAnswersCanonicalNamesAndDisplayForms();
     void idPartsGivenAsNumbersAreKeptAsText();
+    void serverNumberedObjects();
     void batchRunIsRecordedAfterTheCall();
     void batchOfAnUndoneTransactionNeverStarts();
 
@@ -274,6 +275,34 @@ void tst_serverjobs::idPartsGivenAsNumbersAreKeptAsText()
     const QCborMap again = c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||ZAHL"_s},
                                       {u"p"_s, QCborMap{{u"Firma"_s, 1}, {u"PNAME"_s, u"Zahl"_s}}}});
     QCOMPARE(again.value(u"ok"_s).toMap().value(u"id"_s).toString(), u"1||ZAHL"_s);
+}
+
+void tst_serverjobs::serverNumberedObjects()
+{
+    RawClient c;
+    QVERIFY(c.open(m_server->port()));
+    auto saveNew = [&](const QString &name) {
+        return c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.KassaSW"_s}, {u"id"_s, QCborValue(nullptr)},
+                          {u"p"_s, QCborMap{{u"Name"_s, name}, {u"ip"_s, u"10.0.0.1"_s}, {u"PORT"_s, 1972}}}})
+            .value(u"ok"_s)
+            .toMap();
+    };
+    const QCborMap first = saveNew(u"Test eins"_s);
+    const QCborMap second = saveNew(u"Test zwei"_s);
+    const qint64 id = first.value(u"id"_s).toString().toLongLong();
+    QVERIFY(id >= 3); // 0 to 2 are the demo entries
+    QCOMPARE(second.value(u"id"_s).toString(), QString::number(id + 1));
+    const QCborMap opened = c.request({{u"op"_s, u"open"_s}, {u"cls"_s, u"VR.KassaSW"_s}, {u"id"_s, QString::number(id)}})
+                                .value(u"ok"_s)
+                                .toMap();
+    QCOMPARE(opened.value(u"p"_s).toMap().value(u"Name"_s).toString(), u"Test eins"_s);
+    QCOMPARE(opened.value(u"p"_s).toMap().value(u"PORT"_s).toInteger(), 1972); // numbers stay numbers
+    // The client may not set the read-only mirror of the id.
+    const QCborMap refused = c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.KassaSW"_s}, {u"id"_s, QString::number(id)},
+                                        {u"p"_s, QCborMap{{u"sys_ID"_s, 99}}}});
+    QCOMPARE(RawClient::errorOf(refused), int(Code::ReadOnly));
+    const QCborMap bad = c.request({{u"op"_s, u"open"_s}, {u"cls"_s, u"VR.KassaSW"_s}, {u"id"_s, u"eins"_s}});
+    QCOMPARE(RawClient::errorOf(bad), int(Code::InvalidId));
 }
 
 void tst_serverjobs::batchRunIsRecordedAfterTheCall()
