@@ -48,7 +48,7 @@ BatchRunner::BatchRunner(QString dataDir, QString outputDir)
 {
 }
 
-void BatchRunner::launch(const store::Namespace &ns, const QString &job, const QString &tenant,
+void BatchRunner::launch(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant,
                          const QVariantList &args, BatchWork work)
 {
     int serial;
@@ -57,8 +57,8 @@ void BatchRunner::launch(const store::Namespace &ns, const QString &job, const Q
         ++m_running;
         serial = ++m_serial;
     }
-    std::thread([this, ns, job, tenant, args, work = std::move(work), serial] {
-        run(ns, job, tenant, args, work, serial);
+    std::thread([this, ns, startedBy, job, tenant, args, work = std::move(work), serial] {
+        run(ns, startedBy, job, tenant, args, work, serial);
         std::lock_guard lock(m_mutex);
         if (--m_running == 0)
             m_idle.notify_all();
@@ -71,7 +71,7 @@ bool BatchRunner::waitAll(int msec)
     return m_idle.wait_for(lock, std::chrono::milliseconds(msec), [this] { return m_running == 0; });
 }
 
-void BatchRunner::run(const store::Namespace &ns, const QString &job, const QString &tenant,
+void BatchRunner::run(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant,
                       const QVariantList &args, const BatchWork &work, int serial)
 {
     const QString connection = u"batch-"_s + QString::number(serial);
@@ -95,7 +95,7 @@ void BatchRunner::run(const store::Namespace &ns, const QString &job, const QStr
             runId = q.lastInsertId().toLongLong();
             q.finish();
         }
-        log::line(u"batch %1 (%2): %3 started"_s.arg(runId).arg(ns.name, job));
+        log::line(u"batch %1 (%2): %3 started for job %4"_s.arg(runId).arg(ns.name, job).arg(startedBy));
         QDir().mkpath(m_outputDir);
         t_runId = runId;
         QString outcome;

@@ -16,13 +16,13 @@ public:
     BatchRunner(QString dataDir, QString outputDir);
     Q_DISABLE_COPY_MOVE(BatchRunner)
 
-    void launch(const store::Namespace &ns, const QString &job, const QString &tenant, const QVariantList &args,
+    void launch(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant, const QVariantList &args,
                 BatchWork work);
     // Waits until no run is left; false when some still run after msec.
     bool waitAll(int msec);
 
 private:
-    void run(const store::Namespace &ns, const QString &job, const QString &tenant, const QVariantList &args,
+    void run(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant, const QVariantList &args,
              const BatchWork &work, int serial);
 
     QString m_dataDir;

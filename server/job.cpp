@@ -91,17 +91,27 @@ QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
         return wire::encode(wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
     }
     const QString op = opValue.toString();
+    // What failed, for the log: the op and the class, method or query it named.
+    auto what = [&] {
+        QString text = op;
+        for (QLatin1StringView key : {"cls"_L1, "m"_L1, "q"_L1}) {
+            const QCborValue v = request.value(key);
+            if (v.isString())
+                text += u' ' + v.toString().left(100);
+        }
+        return text;
+    };
     try {
         return wire::encode(wire::ok(dispatch(op, request, closeAfter)));
     } catch (const Error &e) {
-        log::line(u"job %1: %2 failed: error %3 %4"_s.arg(m_number).arg(op).arg(e.number()).arg(e.description()));
+        log::line(u"job %1: %2 failed: error %3 %4"_s.arg(m_number).arg(what()).arg(e.number()).arg(e.description()));
         return wire::encode(wire::error(e.number(), e.description()));
     } catch (const std::exception &e) {
         const QString text = QString::fromUtf8(e.what());
-        log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(op, text));
+        log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(what(), text));
         return wire::encode(wire::error(Code::Internal, u"Interner Fehler: "_s + text));
     } catch (...) {
-        log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(op));
+        log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(what()));
         return wire::encode(wire::error(Code::Internal, u"Interner Fehler"_s));
     }
 }
@@ -388,7 +398,7 @@ void Job::afterAnswer()
     std::vector<PendingBatch> ready;
     ready.swap(m_ready);
     for (PendingBatch &b : ready)
-        m_server.batches->launch(*m_ns, b.job, b.tenant, b.args, std::move(b.work));
+        m_server.batches->launch(*m_ns, m_number, b.job, b.tenant, b.args, std::move(b.work));
 }
 
 int Job::newList(const QStringList &records)
