@@ -112,12 +112,13 @@ bool Transactions::rollback()
         return false;
     rollbackAll();
     if (m_inCall) {
-        // The rest of the call runs in a transaction of its own again; what was undone
-        // stays undone, so the call is not to be run a second time.
-        exec(u"BEGIN IMMEDIATE"_s);
+        // The rest of the call runs in a transaction of its own again (deferred: a failing
+        // line undoes its TSTART this way, and must not wait for another job's lock to do
+        // so). What was undone stays undone, so the call is not to be run a second time.
+        exec(u"BEGIN"_s);
         m_sqlOpen = true;
         m_callStartLevel = 0;
-        m_callDeferred = false;
+        m_callDeferred = true;
         m_callRetryable = false;
     }
     return true;
