@@ -115,6 +115,19 @@ void Connection::close()
     m_job = 0;
 }
 
+bool Connection::isConnected()
+{
+    if (!m_connected)
+        return false;
+    // Between calls nothing is due from the server: readable now means it has closed its end
+    // (or sent its last words before closing).
+    if (m_socket.bytesAvailable() == 0)
+        m_socket.waitForReadyRead(0);
+    if (m_socket.state() != QAbstractSocket::ConnectedState || m_socket.bytesAvailable() > 0)
+        close();
+    return m_connected;
+}
+
 CborWriter &Connection::begin(QLatin1StringView op, int pairs)
 {
     m_out.resize(4); // length, filled in by exchange(); keeps the capacity
@@ -148,6 +161,8 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
     m_answered = false;
     if (!m_connected)
         throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
+    if (m_socket.bytesAvailable() > 0) // unasked-for bytes would be taken for this call's answer
+        broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
     const qsizetype body = m_out.size() - 4;
     if (body > qsizetype(wire::MaxFrame))
         throw Error(ErrorCode::FrameTooLarge,

@@ -48,7 +48,9 @@ public:
     // protocol version) throws.
     bool open(const Address &address, int connectTimeoutMsec);
     void close();
-    bool isConnected() const { return m_connected; }
+    bool isOpen() const { return m_connected; } // no call has failed since open()
+    // Also notices, without waiting, a server that has gone away since the last call.
+    bool isConnected();
 
     int jobNumber() const { return m_job; }
     QString ns() const { return m_ns; }

@@ -46,7 +46,7 @@ void Factory::Disconnect()
 
 const std::shared_ptr<Connection> &Factory::connection(QLatin1StringView operation, const QString &className) const
 {
-    if (!m_conn || !m_conn->isConnected())
+    if (!m_conn || !m_conn->isOpen())
         throw Error(ErrorCode::NotConnected,
                     u"Keine Verbindung zum Server ("_s + describe({operation, className}) + u')');
     return m_conn;

@@ -165,7 +165,7 @@ void ResultSet::Close()
     d->reset();
     d->executed = false;
     // A broken connection took the server's side of the result set with it.
-    if (handle == 0 || !d->conn->isConnected())
+    if (handle == 0 || !d->conn->isOpen())
         return;
     wire::CborWriter &w = d->conn->begin("close"_L1, 1);
     w.key("h"_L1);

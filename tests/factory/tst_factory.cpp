@@ -1,0 +1,475 @@
+// The factory against a real varelo-server: every operation, the errors it raises, late
+// binding, the round trips each operation costs, and what a broken connection leaves behind.
+#include "factory/factory.h"
+#include "tests/support/testserver.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using factory::ErrorCode::ArgumentCount;
+using factory::ErrorCode::BadHandle;
+using factory::ErrorCode::NoCurrentRow;
+using factory::ErrorCode::NotConnected;
+
+// Runs `code`, which must throw factory::Error with `expected`; keeps the description in `m_error`.
+#define EXPECT_ERROR(code, expected)                                                                                \
+    do {                                                                                                           \
+        try {                                                                                                      \
+            code;                                                                                                  \
+            QFAIL("no error from: " #code);                                                                        \
+        } catch (const factory::Error &e_) {                                                                       \
+            m_error = e_.description();                                                                            \
+            QVERIFY2(e_.number() == int(expected), qPrintable(QString::number(e_.number()) + u": "_s + m_error));  \
+        }                                                                                                          \
+    } while (0)
+
+class tst_factory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void connectGivesEachFactoryItsOwnJob();
+    void unknownNamespaceThrows();
+    void openIdBringsTheWholeObjectInOneRoundTrip();
+    void conversionsUseTheDisplayFormsThatCameWithTheObject();
+    void errorsNameWhatFailed();
+    void newObjectCostsNothingUntilSaved();
+    void saveSendsOnlyTheChangedProperties();
+    void refusedSaveKeepsTheChanges();
+    void classMethodsCostOneRoundTrip();
+    void resultSetWalksRowsAndColumns();
+    void listHandleReadThroughXW();
+    void largeResultSetIsReadWholeInBatches();
+    void resultSetClosedEarly();
+    void reconnectLeavesOldObjectsBehind();
+    void killedServerFailsTheCallAndAllowsReconnect();
+
+private:
+    factory::Factory &connected(factory::Factory &f);
+    quint64 tripsSince(const factory::Factory &f, quint64 before) const { return f.roundTrips() - before; }
+
+    std::unique_ptr<TestServer> m_server;
+    factory::Factory m_f;
+    QString m_error;
+};
+
+void tst_factory::initTestCase()
+{
+    // Tenant 1 has 1 000 * (scale + 2) customers: KkrSuche over all of them yields 11 000 rows.
+    TestServer::Options options;
+    options.scale = 9;
+    m_server = std::make_unique<TestServer>(options);
+    QVERIFY(m_server->start());
+}
+
+void tst_factory::init()
+{
+    if (!m_f.IsConnected())
+        QVERIFY(m_f.Connect(m_server->connectionString()));
+}
+
+factory::Factory &tst_factory::connected(factory::Factory &f)
+{
+    if (!f.Connect(m_server->connectionString()))
+        qFatal("no connection to the test server");
+    return f;
+}
+
+void tst_factory::connectGivesEachFactoryItsOwnJob()
+{
+    factory::Factory a, b;
+    QVERIFY(a.Connect(m_server->connectionString()));
+    QVERIFY(b.Connect(m_server->connectionString()));
+    QVERIFY(a.IsConnected());
+    QCOMPARE(a.roundTrips(), quint64(1)); // the handshake
+    QVERIFY(a.jobNumber() > 0);
+    QVERIFY(b.jobNumber() > 0);
+    QVERIFY(a.jobNumber() != b.jobNumber());
+
+    // A job's own locals are not another's.
+    a.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"S X=1"_s});
+    QCOMPARE(factory::toText(b.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W $D(X)"_s})), u"0"_s);
+    QCOMPARE(factory::toText(a.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W $D(X)"_s})), u"1"_s);
+
+    a.Disconnect();
+    QVERIFY(!a.IsConnected());
+    QCOMPARE(a.jobNumber(), 0);
+    QVERIFY(b.IsConnected());
+}
+
+void tst_factory::unknownNamespaceThrows()
+{
+    factory::Factory f;
+    EXPECT_ERROR(f.Connect(m_server->connectionString(u"NIRGENDWO"_s)), factory::ErrorCode::UnknownNamespace);
+    QVERIFY(m_error.contains(u"NIRGENDWO"_s));
+    QVERIFY(!f.IsConnected());
+    QVERIFY(f.Connect(m_server->connectionString())); // the same factory connects afterwards
+}
+
+void tst_factory::openIdBringsTheWholeObjectInOneRoundTrip()
+{
+    const quint64 before = m_f.roundTrips();
+    const factory::InstancePtr user = m_f.OpenId(u"vr.parpersedv"_s, u"1||ADM"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+
+    QCOMPARE(user->className(), u"VR.ParPersEdv"_s); // as the server declares it
+    QCOMPARE(user->id(), u"1||ADM"_s);
+    QVERIFY(!user->isNew());
+    QCOMPARE(user->get(u"Passwort"_s).toString(), u"admin"_s);
+    QCOMPARE(user->get(u"passwort"_s).toString(), u"admin"_s);
+    QCOMPARE(user->get(u"AKTIV"_s).toString(), u"J"_s);
+    QCOMPARE(user->get(u"aktiv"_s).toString(), u"J"_s);
+    QCOMPARE(user->get(u"Pname"_s).toString(), u"Anna Adler"_s);
+    QVERIFY(factory::sameValue(user->get(u"ABTNR"_s), 10));
+    const QStringList names = user->propertyNames();
+    for (const QString &name : {u"Passwort"_s, u"AKTIV"_s, u"FAJN"_s, u"PNAME"_s, u"PNR"_s, u"BERGRP"_s})
+        QVERIFY2(names.contains(name), qPrintable(name));
+    QCOMPARE(tripsSince(m_f, before), quint64(1)); // reads cost nothing
+
+    user->sys_close();
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+}
+
+void tst_factory::conversionsUseTheDisplayFormsThatCameWithTheObject()
+{
+    const factory::InstancePtr dept = m_f.OpenId(u"VR.ParPersAbt"_s, u"1||10"_s);
+    quint64 before = m_f.roundTrips();
+    QCOMPARE(dept->call(u"ABTBEZlogicaltoodbc"_s, {dept->get(u"abtbez"_s)}).toString(), u"Verwaltung"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+
+    const factory::InstancePtr user = m_f.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s);
+    const QVariant raw = user->get(u"PNAME"_s);
+    QCOMPARE(raw.toString(), u"J}rgen M}ller"_s); // the server's own form
+    before = m_f.roundTrips();
+    QCOMPARE(user->call(u"PNAMELogicalToODBC"_s, {raw}).toString(), u"Jürgen Müller"_s);
+    // A property without a display form shows its raw value, whatever it is.
+    QCOMPARE(user->call(u"aktivLOGICALTOODBC"_s, {u"X"_s}).toString(), u"X"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+
+    // Another value than the object holds is the server's to convert.
+    QCOMPARE(user->call(u"pnamelogicaltoodbc"_s, {u"B|rse"_s}).toString(), u"Börse"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+
+    // A change not yet saved leaves the display form of what the server holds.
+    user->set(u"PNAME"_s, u"Otto"_s);
+    QCOMPARE(user->call(u"PNAMELogicalToODBC"_s, {raw}).toString(), u"Jürgen Müller"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+    user->sys_close();
+    QCOMPARE(user->get(u"PNAME"_s), raw); // closing forgets what was not saved
+
+    EXPECT_ERROR(user->call(u"FooLogicalToODBC"_s, {1}), factory::ErrorCode::UnknownMethod);
+    QCOMPARE(m_error, u"Methode 'FooLogicalToODBC' der Klasse VR.ParPersEdv unbekannt"_s);
+    EXPECT_ERROR(user->call(u"PNAMELogicalToODBC"_s), ArgumentCount);
+    EXPECT_ERROR(user->call(u"PNAMELogicalToODBC"_s, {1, 2}), ArgumentCount);
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+}
+
+void tst_factory::errorsNameWhatFailed()
+{
+    EXPECT_ERROR(m_f.OpenId(u"VR.ParPersEdv"_s, u"1||NIEMAND"_s), factory::ErrorCode::ObjectNotFound);
+    QVERIFY2(m_error.contains(u"VR.ParPersEdv"_s) && m_error.contains(u"1||NIEMAND"_s), qPrintable(m_error));
+
+    EXPECT_ERROR(m_f.OpenId(u"VR.GibtEsNicht"_s, u"1"_s), factory::ErrorCode::UnknownClass);
+    QVERIFY2(m_error.contains(u"VR.GibtEsNicht"_s), qPrintable(m_error));
+    EXPECT_ERROR(m_f.Static(u"VR.GibtEsNicht"_s)->call(u"Foo"_s), factory::ErrorCode::UnknownClass);
+
+    const factory::InstancePtr user = m_f.OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s);
+    const quint64 before = m_f.roundTrips();
+    EXPECT_ERROR(user->get(u"Foo"_s), factory::ErrorCode::UnknownProperty);
+    QCOMPARE(m_error, u"Eigenschaft 'Foo' der Klasse VR.ParPersEdv unbekannt"_s);
+    EXPECT_ERROR(user->set(u"Foo"_s, 1), factory::ErrorCode::UnknownProperty);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+
+    EXPECT_ERROR(user->call(u"Umbenennen"_s), factory::ErrorCode::UnknownMethod);
+    QVERIFY2(m_error.contains(u"Umbenennen"_s), qPrintable(m_error));
+    EXPECT_ERROR(m_f.Static(u"VR.Windows"_s)->call(u"GibtEsNicht"_s), factory::ErrorCode::UnknownMethod);
+    QVERIFY2(m_error.contains(u"GibtEsNicht"_s), qPrintable(m_error));
+
+    const factory::ResultSetPtr rs = m_f.ResultSet(u"VR.Windows"_s, u"KeineAbfrage"_s);
+    EXPECT_ERROR(rs->Execute(), factory::ErrorCode::UnknownQuery);
+    QVERIFY2(m_error.contains(u"KeineAbfrage"_s), qPrintable(m_error));
+
+    EXPECT_ERROR(m_f.Static(u"orvanta.param"_s)->call(u"GetMode"_s), ArgumentCount);
+    EXPECT_ERROR(m_f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s)->Execute({u"1"_s}), ArgumentCount);
+    const quint64 beforeSix = m_f.roundTrips();
+    EXPECT_ERROR(m_f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s)->Execute({1, 2, 3, 4, 5, 6}), ArgumentCount);
+    QCOMPARE(tripsSince(m_f, beforeSix), quint64(0)); // refused before it is sent
+
+    // None of these breaks the connection.
+    QVERIFY(m_f.IsConnected());
+    QCOMPARE(m_f.OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s)->get(u"AKTIV"_s).toString(), u"J"_s);
+}
+
+void tst_factory::newObjectCostsNothingUntilSaved()
+{
+    quint64 before = m_f.roundTrips();
+    const factory::InstancePtr param = m_f.New(u"orvanta.param"_s, u"2"_s);
+    QVERIFY(param->isNew());
+    QCOMPARE(param->id(), QString());
+    QCOMPARE(param->get(u"dbpraefix"_s).toString(), QString()); // not given yet
+    param->set(u"dbpraefix"_s, u"orvanta.nord"_s);
+    param->set(u"FILEEXPORT"_s, u"nord.txt"_s);
+    QCOMPARE(param->get(u"DBPRAEFIX"_s).toString(), u"orvanta.nord"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+
+    param->sys_Save();
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+    QVERIFY(!param->isNew());
+    QCOMPARE(param->id(), u"2"_s);
+    QCOMPARE(param->className(), u"orvanta.param"_s);
+    QVERIFY(factory::sameValue(param->get(u"Firma"_s), 2)); // from the initial value
+    QCOMPARE(param->get(u"fileexport"_s).toString(), u"nord.txt"_s);
+    QVERIFY(param->propertyNames().contains(u"fileexport"_s)); // the server's spelling now
+
+    before = m_f.roundTrips();
+    param->sys_Save(); // unchanged
+    param->call(u"SYS_CLOSE"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+
+    factory::Factory other;
+    const factory::InstancePtr again = connected(other).OpenId(u"orvanta.param"_s, u"2"_s);
+    QCOMPARE(again->get(u"dbpraefix"_s).toString(), u"orvanta.nord"_s);
+    QCOMPARE(again->get(u"fileexport"_s).toString(), u"nord.txt"_s);
+}
+
+void tst_factory::saveSendsOnlyTheChangedProperties()
+{
+    factory::Factory other;
+    const factory::InstancePtr mine = m_f.OpenId(u"orvanta.param"_s, u"1"_s);
+    const factory::InstancePtr theirs = connected(other).OpenId(u"orvanta.param"_s, u"1"_s);
+    theirs->set(u"fileexport"_s, u"von-der-anderen.txt"_s);
+    theirs->call(u"sys_save"_s);
+
+    const quint64 before = m_f.roundTrips();
+    mine->set(u"fileimport"_s, u"von-mir.txt"_s);
+    mine->set(u"dbpraefix"_s, mine->get(u"dbpraefix"_s)); // the same value is no change
+    mine->sys_Save();
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+    // The answer brings the stored object: the other job's change is there, not overwritten.
+    QCOMPARE(mine->get(u"fileexport"_s).toString(), u"von-der-anderen.txt"_s);
+    QCOMPARE(mine->get(u"fileimport"_s).toString(), u"von-mir.txt"_s);
+
+    const factory::InstancePtr fresh = other.OpenId(u"orvanta.param"_s, u"1"_s);
+    QCOMPARE(fresh->get(u"fileexport"_s).toString(), u"von-der-anderen.txt"_s);
+    QCOMPARE(fresh->get(u"fileimport"_s).toString(), u"von-mir.txt"_s);
+    QCOMPARE(fresh->get(u"dbpraefix"_s).toString(), u"orvanta.wexl"_s);
+
+    const quint64 beforeSame = other.roundTrips();
+    fresh->set(u"liprart"_s, fresh->get(u"liprart"_s));
+    fresh->sys_Save();
+    QCOMPARE(tripsSince(other, beforeSame), quint64(0));
+}
+
+void tst_factory::refusedSaveKeepsTheChanges()
+{
+    const factory::InstancePtr user = m_f.New(u"VR.ParPersEdv"_s);
+    user->set(u"firma"_s, u"9"_s); // no such tenant
+    user->set(u"code"_s, u"NEU"_s);
+    user->set(u"Passwort"_s, u"neu"_s);
+    user->set(u"AKTIV"_s, u"J"_s);
+    EXPECT_ERROR(user->sys_Save(), factory::ErrorCode::Refused);
+    QVERIFY(user->isNew());
+    QCOMPARE(user->get(u"CODE"_s).toString(), u"NEU"_s);
+
+    user->set(u"FIRMA"_s, 1);
+    user->sys_Save();
+    QCOMPARE(user->id(), u"1||NEU"_s);
+    QCOMPARE(user->className(), u"VR.ParPersEdv"_s);
+
+    const factory::ResultSetPtr rs = m_f.ResultSet(u"VR.ParPersEdv"_s, u"UserViaPasswort"_s);
+    rs->Execute({u"neu"_s, u"1"_s, u""_s});
+    QVERIFY(rs->Next());
+    QCOMPARE(rs->GetData(1).toString(), u"NEU"_s);
+    QVERIFY(!rs->Next());
+}
+
+void tst_factory::classMethodsCostOneRoundTrip()
+{
+    quint64 before = m_f.roundTrips();
+    const factory::ClassObjectPtr windows = m_f.Static(u"vr.windows"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(0));
+    QCOMPARE(factory::toText(windows->call(u"XECUTE"_s, {uR"(W $P("a||b","||",2))"_s})), u"b"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+
+    before = m_f.roundTrips();
+    QCOMPARE(m_f.Static(u"ORVANTA.PARAM"_s)->call(u"getmode"_s, {u"1"_s}).toString(), u"server"_s);
+    QCOMPARE(m_f.Static(u"orvanta.param"_s)->call(u"GetMode"_s, {2}).toString(), u"ftp"_s);
+    QCOMPARE(tripsSince(m_f, before), quint64(2));
+
+    QCOMPARE(m_f.Static(u"RUZAVAVIR.Menue"_s)->call(u"getStandorte"_s, {u"1"_s}).toString(),
+             u"1 Zentrale`2 Filiale Nord`3 Lager Süd"_s);
+}
+
+void tst_factory::resultSetWalksRowsAndColumns()
+{
+    const factory::ResultSetPtr rs = m_f.ResultSet(u"ORVANTA.PARAM"_s, u"LIST"_s);
+    EXPECT_ERROR(rs->Next(), BadHandle); // not executed yet
+
+    const quint64 before = m_f.roundTrips();
+    rs->Execute();
+    QCOMPARE(rs->columnCount(), 2);
+    EXPECT_ERROR(rs->GetData(1), NoCurrentRow); // before the first Next
+    QStringList rows;
+    while (rs->Next())
+        rows << factory::toText(rs->GetData(1)) + u'|' + factory::toText(rs->GetData(2));
+    QCOMPARE(rows, (QStringList{u"1|Orvanta Handelsgesellschaft mbH"_s, u"2|Orvanta Nord GmbH"_s,
+                                u"3|Orvanta Süd KG"_s}));
+    QCOMPARE(tripsSince(m_f, before), quint64(1)); // one batch held them all
+    QVERIFY(!rs->Next());
+    EXPECT_ERROR(rs->GetData(1), NoCurrentRow);
+
+    rs->Execute();
+    QVERIFY(rs->Next());
+    EXPECT_ERROR(rs->GetData(0), NoCurrentRow);
+    EXPECT_ERROR(rs->GetData(3), NoCurrentRow);
+    QVERIFY2(m_error.contains(u"LIST"_s), qPrintable(m_error));
+    QVERIFY(factory::sameValue(rs->GetData(1), 1));
+    rs->Close();
+    EXPECT_ERROR(rs->GetData(1), NoCurrentRow);
+    QCOMPARE(tripsSince(m_f, before), quint64(2)); // nothing left open to close
+}
+
+void tst_factory::listHandleReadThroughXW()
+{
+    const QVariant handle =
+        m_f.Static(u"orvanta.wexlkunde"_s)->call(u"getkund"_s, {u"1"_s, u"orvanta.wexl"_s});
+    QVERIFY(factory::toNumber(handle) > 0);
+    const factory::ResultSetPtr rs = m_f.ResultSet(u"VR.XW"_s, u"Liste"_s);
+    rs->Execute({handle});
+    QStringList records;
+    while (rs->Next())
+        records << rs->GetData(1).toString();
+    QCOMPARE(records.size(), 3);
+    QVERIFY2(records.first().startsWith(u"10001|Müller Bau GmbH"_s), qPrintable(records.first()));
+
+    EXPECT_ERROR(rs->Execute({999999}), BadHandle);
+}
+
+void tst_factory::largeResultSetIsReadWholeInBatches()
+{
+    const factory::ResultSetPtr rs = m_f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+    const quint64 before = m_f.roundTrips();
+    QElapsedTimer t;
+    t.start();
+    rs->Execute({u"1"_s, u"K"_s, u""_s});
+    QCOMPARE(tripsSince(m_f, before), quint64(1));
+    QSet<qint64> numbers;
+    qint64 rows = 0;
+    while (rs->Next()) {
+        ++rows;
+        numbers.insert(qint64(factory::toNumber(rs->GetData(1))));
+        QVERIFY(!rs->GetData(3).toString().isEmpty());
+    }
+    const quint64 trips = tripsSince(m_f, before);
+    qInfo("%lld rows in %llu round trips, %lld ms", rows, trips, qint64(t.elapsed()));
+    QVERIFY2(rows >= 10000, qPrintable(QString::number(rows)));
+    QCOMPARE(qint64(numbers.size()), rows);
+    QVERIFY(numbers.contains(10001));
+    // Hundreds of rows a round trip, not one and not all.
+    QVERIFY(trips >= quint64(rows / 1000));
+    QVERIFY(trips <= quint64(rows / 100) + 1);
+    QVERIFY(!rs->Next());
+}
+
+void tst_factory::resultSetClosedEarly()
+{
+    factory::Factory f;
+    connected(f);
+    const QVariantList everyone{u"1"_s, u"K"_s, u""_s};
+    {
+        const factory::ResultSetPtr rs = f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+        rs->Execute(everyone);
+        QVERIFY(rs->Next());
+        const QVariant first = rs->GetData(1);
+        quint64 before = f.roundTrips();
+        rs->Execute(everyone); // lets go of the open one first
+        QCOMPARE(tripsSince(f, before), quint64(2));
+        QVERIFY(rs->Next());
+        QCOMPARE(rs->GetData(1), first);
+
+        before = f.roundTrips();
+        rs->Close();
+        QCOMPARE(tripsSince(f, before), quint64(1));
+        EXPECT_ERROR(rs->Next(), BadHandle);
+        rs->Execute(everyone);
+        QVERIFY(rs->Next());
+    } // dropped half read: closed on the server
+    // A job that abandons thousands of half-read result sets keeps working.
+    for (int i = 0; i < 1100; ++i) {
+        const factory::ResultSetPtr rs = f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+        rs->Execute(everyone);
+        QVERIFY(rs->Next());
+    }
+    QVERIFY(f.IsConnected());
+}
+
+void tst_factory::reconnectLeavesOldObjectsBehind()
+{
+    factory::Factory f;
+    connected(f);
+    const int oldJob = f.jobNumber();
+    const factory::InstancePtr user = f.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s);
+    const factory::ResultSetPtr rs = f.ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+    rs->Execute({u"1"_s, u"K"_s, u""_s});
+    const quint64 trips = f.roundTrips();
+
+    f.Disconnect();
+    QVERIFY(!f.IsConnected());
+    EXPECT_ERROR(f.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s), NotConnected);
+    QVERIFY2(m_error.contains(u"VR.ParPersEdv"_s), qPrintable(m_error));
+
+    QVERIFY(f.Connect(m_server->connectionString()));
+    QVERIFY(f.jobNumber() != oldJob);
+    QVERIFY(f.roundTrips() > trips); // counting goes on across connections
+    // What belonged to the old job cannot reach the new one.
+    QCOMPARE(user->get(u"PNAME"_s).toString(), u"J}rgen M}ller"_s); // held locally
+    EXPECT_ERROR(user->call(u"PNAMELogicalToODBC"_s, {u"x"_s}), NotConnected);
+    while (true) {
+        try {
+            if (!rs->Next())
+                QFAIL("the old result set ended instead of failing");
+        } catch (const factory::Error &e) {
+            QCOMPARE(e.number(), int(NotConnected));
+            break;
+        }
+    }
+    rs->Close(); // nothing to close any more, and no error
+    QVERIFY(f.IsConnected());
+}
+
+void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
+{
+    TestServer server;
+    QVERIFY(server.start());
+    factory::Factory f, idle;
+    QVERIFY(f.Connect(server.connectionString()));
+    QVERIFY(idle.Connect(server.connectionString()));
+    const factory::InstancePtr param = f.New(u"orvanta.param"_s, u"3"_s);
+    param->set(u"dbpraefix"_s, u"orvanta.sued"_s);
+    param->sys_Save(); // answered: on disk
+
+    server.kill();
+    EXPECT_ERROR(f.OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s), NotConnected);
+    QVERIFY2(m_error.contains(u"VR.ParPersEdv"_s), qPrintable(m_error));
+    QVERIFY(!f.IsConnected());
+    EXPECT_ERROR(f.Static(u"VR.Windows"_s), NotConnected);
+    QTRY_VERIFY(!idle.IsConnected()); // noticed without a call
+
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!f.Connect(server.connectionString())); // nobody listens
+    QVERIFY(t.elapsed() < 1000);
+
+    QVERIFY(server.restart());
+    QVERIFY(f.Connect(server.connectionString()));
+    QVERIFY(f.IsConnected());
+    QCOMPARE(f.OpenId(u"orvanta.param"_s, u"3"_s)->get(u"dbpraefix"_s).toString(), u"orvanta.sued"_s);
+}
+
+QTEST_GUILESS_MAIN(tst_factory)
+#include "tst_factory.moc"
