@@ -8,6 +8,11 @@ using namespace Qt::StringLiterals;
 
 namespace factory {
 
+namespace {
+constexpr qsizetype SmallInput = 64 * 1024; // most answers, a whole batch of rows among them
+constexpr qsizetype LargeInput = 1024 * 1024;
+} // namespace
+
 std::optional<Address> parseConnectionString(QStringView text)
 {
     text = text.trimmed();
@@ -70,7 +75,9 @@ bool Connection::open(const Address &address, int connectTimeoutMsec)
 {
     close();
     m_where = address.host + u'[' + QString::number(address.port) + u']';
-    m_socket.connectToHost(address.host, address.port);
+    // Unbuffered: requests go straight to the kernel, answers straight into m_in, without
+    // Qt's ring buffers and the event-dispatcher wake-ups its write notifier costs.
+    m_socket.connectToHost(address.host, address.port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     if (!m_socket.waitForConnected(connectTimeoutMsec)) {
         m_socket.abort();
         return false;
@@ -119,11 +126,10 @@ bool Connection::isConnected()
 {
     if (!m_connected)
         return false;
-    // Between calls nothing is due from the server: readable now means it has closed its end
-    // (or sent its last words before closing).
-    if (m_socket.bytesAvailable() == 0)
-        m_socket.waitForReadyRead(0);
-    if (m_socket.state() != QAbstractSocket::ConnectedState || m_socket.bytesAvailable() > 0)
+    // Between calls nothing is due from the server. A read that does not wait tells: nothing
+    // (still there), end of stream (gone), or bytes (its last words before closing).
+    char probe;
+    if (m_socket.read(&probe, 1) != 0 || m_socket.state() != QAbstractSocket::ConnectedState)
         close();
     return m_connected;
 }
@@ -147,22 +153,15 @@ void Connection::broken(int number, const CallInfo &info, const QString &why)
     throw Error(number, why + u" ("_s + describe(info) + u')');
 }
 
-bool Connection::waitFor(qint64 bytes, QDeadlineTimer &deadline)
-{
-    while (m_socket.bytesAvailable() < bytes) {
-        if (!m_socket.waitForReadyRead(int(deadline.remainingTime())))
-            return false;
-    }
-    return true;
-}
-
 CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
 {
     m_answered = false;
     if (!m_connected)
         throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
-    if (m_socket.bytesAvailable() > 0) // unasked-for bytes would be taken for this call's answer
-        broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
+    if (m_in.size() > LargeInput)
+        m_in = QByteArray(); // one huge answer must not pin its memory for the connection's life
+    if (m_in.size() < SmallInput)
+        m_in.resize(SmallInput);
     const qsizetype body = m_out.size() - 4;
     if (body > qsizetype(wire::MaxFrame))
         throw Error(ErrorCode::FrameTooLarge,
@@ -181,20 +180,32 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
                    u"Keine Antwort vom Server "_s + m_where + u" innerhalb von %1 ms"_s.arg(timeoutMsec));
         broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
     };
-    if (!waitFor(4, deadline))
-        fail();
-    uchar header[4];
-    m_socket.read(reinterpret_cast<char *>(header), 4);
-    const quint32 length = qFromBigEndian<quint32>(header);
-    if (length > wire::MaxFrame)
-        broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
-    if (!waitFor(length, deadline))
-        fail();
-    m_in.resize(length);
-    m_socket.read(m_in.data(), length);
+    // Read whatever has come, as much as fits, until the frame is whole: one read a wake-up.
+    qsizetype have = 0;
+    qsizetype frameEnd = -1; // 4 + length, once the length is in
+    for (;;) {
+        if (!m_socket.waitForReadyRead(int(deadline.remainingTime())))
+            fail();
+        const qint64 n = m_socket.read(m_in.data() + have, m_in.size() - have);
+        if (n < 0)
+            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+        have += n;
+        if (frameEnd < 0 && have >= 4) {
+            const quint32 length = qFromBigEndian<quint32>(m_in.constData());
+            if (length > wire::MaxFrame)
+                broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
+            frameEnd = 4 + qsizetype(length);
+            if (m_in.size() < frameEnd)
+                m_in.resize(frameEnd);
+        }
+        if (frameEnd >= 0 && have >= frameEnd)
+            break;
+    }
+    if (have > frameEnd) // strictly one answer a request: anything more puts us out of step
+        broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
     ++m_roundTrips;
 
-    m_reader.reset(m_in.constData(), length);
+    m_reader.reset(m_in.constData() + 4, frameEnd - 4);
     for (auto c = m_reader.enterMap(); m_reader.more(c);) {
         const QByteArrayView key = m_reader.textView();
         if (key == "ok")

@@ -6,11 +6,13 @@
 #include "factory/error.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QDeadlineTimer>
 #include <QString>
 #include <QTcpSocket>
 
 #include <optional>
+#include <vector>
 
 namespace factory {
 
@@ -37,6 +39,19 @@ struct CallInfo
 };
 QString describe(const CallInfo &info);
 
+// Whether UTF-8 bytes spell `text`; answers false for anything not ASCII, which only costs
+// the caller a fresh string.
+inline bool sameAscii(QByteArrayView utf8, const QString &text)
+{
+    if (utf8.size() != text.size())
+        return false;
+    const char16_t *t = reinterpret_cast<const char16_t *>(text.constData());
+    for (qsizetype i = 0; i < utf8.size(); ++i)
+        if (uchar(utf8[i]) >= 0x80 || char16_t(uchar(utf8[i])) != t[i])
+            return false;
+    return true;
+}
+
 class Connection final
 {
 public:
@@ -61,19 +76,23 @@ public:
     // key/value pairs, exchange() sends it and answers the reader placed on the "ok" value.
     // An "err" answer throws it; a broken connection throws 1004 and a missing answer
     // 1005, both leaving the connection closed.
+    // The property names of the last object of a class, reused so that opening objects of
+    // a class again allocates no names.
+    std::vector<QString> &propertyNames(const QString &className) { return m_names[className]; }
+
     CborWriter &begin(QLatin1StringView op, int pairs);
     CborReader &exchange(const CallInfo &info);
 
 private:
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
-    bool waitFor(qint64 bytes, QDeadlineTimer &deadline);
 
     QTcpSocket m_socket;
     QByteArray m_out;
     QByteArray m_in;
     CborWriter m_writer{m_out};
     CborReader m_reader;
+    QHash<QString, std::vector<QString>> m_names;
     QString m_where; // "host[port]" for messages
     QString m_ns;
     quint64 m_roundTrips = 0;

@@ -59,29 +59,69 @@ struct Instance::Private
         for (auto c = r.enterMap(); r.more(c);) {
             const QByteArrayView key = r.textView();
             if (key == "cls") {
-                className = r.text();
+                const QByteArrayView name = r.textView();
+                if (!sameAscii(name, className))
+                    className = QString::fromUtf8(name);
             } else if (key == "id") {
-                id = r.isNull() ? (r.skip(), QString()) : toText(r.value());
+                if (r.isText()) {
+                    const QByteArrayView text = r.textView();
+                    if (!sameAscii(text, id))
+                        id = QString::fromUtf8(text);
+                } else if (r.isNull()) {
+                    r.skip();
+                    id.clear();
+                } else {
+                    id = toText(r.value());
+                }
             } else if (key == "p") {
-                for (auto m = r.enterMap(); r.more(m);) {
-                    QString name = r.text();
-                    Property *p = find(name); // d may have come first
-                    if (!p)
-                        p = &props.emplace_back(Property{std::move(name), {}, {}, {}, false, false});
-                    p->value = p->stored = lateBound(r.value());
-                }
+                readValues(r);
             } else if (key == "d") {
-                for (auto m = r.enterMap(); r.more(m);) {
-                    QString name = r.text();
-                    Property *p = find(name);
-                    if (!p)
-                        p = &props.emplace_back(Property{std::move(name), QString(), QString(), {}, false, false});
-                    p->display = toText(r.value());
-                    p->hasDisplay = true;
-                }
+                readDisplayForms(r);
             } else {
                 r.skip();
             }
+        }
+    }
+
+    void readValues(wire::CborReader &r)
+    {
+        std::vector<QString> &known = conn->propertyNames(className);
+        const bool displaysFirst = !props.empty();
+        size_t i = 0;
+        for (auto m = r.enterMap(); r.more(m); ++i) {
+            const QByteArrayView view = r.textView();
+            if (i >= known.size())
+                known.emplace_back(QString::fromUtf8(view));
+            else if (!sameAscii(view, known[i]))
+                known[i] = QString::fromUtf8(view);
+            Property *p = displaysFirst ? find(known[i]) : nullptr;
+            if (!p)
+                p = &props.emplace_back(Property{known[i], {}, {}, {}, false, false});
+            p->value = p->stored = lateBound(r.value());
+        }
+    }
+
+    void readDisplayForms(wire::CborReader &r)
+    {
+        size_t hint = 0; // d lists the properties in the order p does
+        for (auto m = r.enterMap(); r.more(m);) {
+            const QByteArrayView view = r.textView();
+            Property *p = nullptr;
+            for (size_t k = 0; k < props.size() && !p; ++k) {
+                const size_t at = (hint + k) % props.size();
+                if (sameAscii(view, props[at].name)) {
+                    p = &props[at];
+                    hint = at + 1;
+                }
+            }
+            if (!p) {
+                QString name = QString::fromUtf8(view);
+                p = find(name);
+                if (!p)
+                    p = &props.emplace_back(Property{std::move(name), QString(), QString(), {}, false, false});
+            }
+            p->display = toText(r.value());
+            p->hasDisplay = true;
         }
     }
 
