@@ -47,6 +47,7 @@ private slots:
     void largeResultSetIsReadWholeInBatches();
     void resultSetClosedEarly();
     void reconnectLeavesOldObjectsBehind();
+    void callWithoutAnswerInTimeFails();
     void killedServerFailsTheCallAndAllowsReconnect();
 
 private:
@@ -440,6 +441,28 @@ void tst_factory::reconnectLeavesOldObjectsBehind()
     }
     rs->Close(); // nothing to close any more, and no error
     QVERIFY(f.IsConnected());
+}
+
+void tst_factory::callWithoutAnswerInTimeFails()
+{
+    // A job inside a transaction holds the write lock; another job's write waits for it.
+    factory::Factory holder, waiter;
+    connected(holder);
+    connected(waiter);
+    holder.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"TSTART  S ^ZZWARTE(1)=1"_s});
+    waiter.setCallTimeout(300);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_ERROR(waiter.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"S ^ZZWARTE(2)=2"_s}),
+                 factory::ErrorCode::Timeout);
+    QVERIFY(t.elapsed() >= 290);
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(m_error.contains(u"Xecute"_s), qPrintable(m_error));
+    QVERIFY(!waiter.IsConnected()); // its answer would come out of step: the connection is dropped
+
+    holder.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"TROLLBACK"_s});
+    QVERIFY(waiter.Connect(m_server->connectionString()));
+    QCOMPARE(factory::toText(waiter.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W 1+1"_s})), u"2"_s);
 }
 
 void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
