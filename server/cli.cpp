@@ -26,10 +26,11 @@ void err(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
+// What the server wrote, ended by a line feed unless it ends with one or is empty.
 void line(const QString &text)
 {
     out(text);
-    if (!text.endsWith(u'\n'))
+    if (!text.isEmpty() && !text.endsWith(u'\n'))
         out(u"\n"_s);
 }
 
@@ -144,5 +145,9 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         err(u"Fehler %1: %2\n"_s.arg(e.number()).arg(e.description()));
         return e.number() == factory::ErrorCode::BadConnectionString ? Usage : ServerError;
+    } catch (const std::exception &e) {
+        std::fflush(stdout);
+        err(u"varelo-cli: "_s + QString::fromLocal8Bit(e.what()) + u'\n');
+        return ServerError;
     }
 }

@@ -57,6 +57,7 @@ void tst_cli::verbs_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expected");
     QTest::newRow("xecute") << QStringList{u"xecute"_s, uR"(W $P("a||b","||",2))"_s} << u"b\n"_s;
+    QTest::newRow("xecute writing nothing") << QStringList{u"xecute"_s, u"S X=1"_s} << QString();
     QTest::newRow("xecute writing lines") << QStringList{u"xecute"_s, uR"(W "x",!,"y",!)"_s} << u"x\r\ny\r\n"_s; // M's new line, as written
     QTest::newRow("call") << QStringList{u"call"_s, u"orvanta.param"_s, u"GetMode"_s, u"1"_s} << u"server\n"_s;
     QTest::newRow("call, names in any case")
