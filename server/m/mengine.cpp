@@ -38,18 +38,25 @@ QString Interpreter::execute(const QString &line, Environment &env)
         raise(ErrorCode::Store, u"kein Speicher für die Zeile"_s);
     }
 
-    // A line that opens the job's first transaction and then fails must not leave it open.
-    const bool opens = startsTransaction(parsed) && env.transactionLevel() == 0;
+    // A failing line must not leave the transaction levels it opened: the first one is
+    // rolled back, inner ones are closed again (they hold nothing of their own).
+    const bool opens = startsTransaction(parsed);
+    const int levelBefore = opens ? env.transactionLevel() : 0;
     Executor executor(m_locals, m_test, env);
     auto undo = [&] {
         executor.undo();
-        if (opens) {
-            try {
-                if (env.transactionLevel() > 0)
-                    env.transactionRollback();
-            } catch (...) {
-                // the caller's own rollback of the call follows anyway
+        if (!opens)
+            return;
+        try {
+            int level = env.transactionLevel();
+            if (levelBefore == 0 && level > 0) {
+                env.transactionRollback();
+            } else {
+                for (; level > levelBefore && levelBefore > 0; --level)
+                    env.transactionCommit();
             }
+        } catch (...) {
+            // the caller's own rollback of the call follows anyway
         }
     };
     try {

@@ -613,7 +613,6 @@ ExprPtr Parser::parseDollar()
     if (!fn)
         raise(ErrorCode::Function, u"$"_s + name);
     ++m_pos; // (
-    DepthGuard guard(*this);
     e->kind = Expr::Kind::Function;
     e->function = fn->function;
     int count = 0;

@@ -357,10 +357,11 @@ void tst_MEngine::transactions()
     QCOMPARE(run(m, env, u"TSTART  S ^T=2 W 1/0"_s).error, 3007);
     QCOMPARE(env.transactionLevel(), 0);
     QCOMPARE(env.globals.count({u"T"_s}), size_t(0));
-    // an outer transaction opened by an earlier line stays open
-    QCOMPARE(run(m, env, u"TSTART"_s).error, 0);
-    QCOMPARE(run(m, env, u"TSTART  W X"_s).error, 3002);
-    QVERIFY(env.transactionLevel() >= 1);
+    // an outer transaction opened by an earlier line stays open, the inner one is closed
+    QCOMPARE(run(m, env, u"TSTART  S ^T=3"_s).error, 0);
+    QCOMPARE(run(m, env, u"TSTART  TSTART  W X"_s).error, 3002);
+    QCOMPARE(env.transactionLevel(), 1);
+    QCOMPARE(run(m, env, u"TCOMMIT  W ^T"_s).output, u"3"_s);
 }
 
 void tst_MEngine::postconditionAndTest()
