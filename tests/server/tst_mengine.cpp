@@ -1,6 +1,7 @@
 // The M interpreter on its own, against a small in-memory job environment.
 
 #include "server/m/mengine.h"
+#include "server/m/mstrings.h"
 
 #include <QTest>
 
@@ -124,6 +125,11 @@ private slots:
     void postconditionAndTest();
     void robustness_data();
     void robustness();
+    void arithmetic_data();
+    void arithmetic();
+    void pieceAndExtractSets_data();
+    void pieceAndExtractSets();
+    void localsAreBounded();
     void numberHelpers_data();
     void numberHelpers();
     void collation();
@@ -430,6 +436,95 @@ void tst_MEngine::robustness()
     const Outcome o = run(m, env, line);
     QCOMPARE(o.error, error);
     QCOMPARE(o.output, output);
+}
+
+// Decimal arithmetic where doubles or a naive decimal would go wrong.
+void tst_MEngine::arithmetic_data()
+{
+    QTest::addColumn<QString>("expr");
+    QTest::addColumn<QString>("result");
+    auto add = [](const char *name, const QString &expr, const QString &result) {
+        QTest::newRow(name) << expr << result;
+    };
+    add("carry into a 20th digit", u"9999999999999999999+1"_s, u"10000000000000000000"_s);
+    add("rounding at 19 digits", u"2/3*3"_s, u"2"_s);
+    add("half away from zero", u"-2/3"_s, u"-.6666666666666666667"_s);
+    add("tiny summand is lost", u"1E30+1"_s, u"1000000000000000000000000000000"_s);
+    add("cancellation is exact", u"1E18+1-1E18"_s, u"1"_s);
+    add("small times large", u"1E-5*1E5"_s, u"1"_s);
+    add("tenths", u".1*3-.3"_s, u"0"_s);
+    add("integer division of decimals", u".3\\.1"_s, u"3"_s);
+    add("integer division negative", u"-7\\-2"_s, u"3"_s);
+    add("integer division tiny result", u"1\\1E30"_s, u"0"_s);
+    add("modulo of decimals", u"10#3.3"_s, u".1"_s);
+    add("modulo negative dividend", u"-1E-5#1"_s, u".99999"_s);
+    add("modulo exact zero", u"5#-2.5"_s, u"0"_s);
+    add("modulo negative divisor", u"2.5#-1"_s, u"-.5"_s);
+    add("comparison of close values", u"1.000000000000000001>1"_s, u"1"_s);
+    add("comparison across exponents", u"1E20>99999999999999999999"_s, u"0"_s);
+    add("negative zero", u"-0.0_\"/\"_-\"0\""_s, u"0/0"_s);
+    add("many leading zeros", u"+\"0000000000000000000000000012.5000\""_s, u"12.5"_s);
+}
+
+void tst_MEngine::arithmetic()
+{
+    QFETCH(QString, expr);
+    QFETCH(QString, result);
+    Interpreter m;
+    MemoryEnvironment env;
+    const Outcome o = run(m, env, u"W "_s + expr);
+    QVERIFY2(o.error == 0, qPrintable(o.description));
+    QCOMPARE(o.output, result);
+}
+
+void tst_MEngine::pieceAndExtractSets_data()
+{
+    QTest::addColumn<QString>("old");
+    QTest::addColumn<QString>("target"); // "P,delimiter,from,to" or "E,from,to"
+    QTest::addColumn<QString>("result");
+    QTest::newRow("replace middle") << u"a^b^c"_s << u"P,^,2,2"_s << u"a^X^c"_s;
+    QTest::newRow("replace first") << u"a^b^c"_s << u"P,^,1,1"_s << u"X^b^c"_s;
+    QTest::newRow("replace last two") << u"a^b^c"_s << u"P,^,2,3"_s << u"a^X"_s;
+    QTest::newRow("range beyond end") << u"a^b"_s << u"P,^,2,9"_s << u"a^X"_s;
+    QTest::newRow("append one") << u"a^b"_s << u"P,^,3,3"_s << u"a^b^X"_s;
+    QTest::newRow("pad empty") << u""_s << u"P,^,3,3"_s << u"^^X"_s;
+    QTest::newRow("from below one") << u"a^b"_s << u"P,^,0,1"_s << u"X^b"_s;
+    QTest::newRow("to before from") << u"a^b"_s << u"P,^,2,1"_s << u"a^b"_s;
+    QTest::newRow("empty delimiter") << u"a^b"_s << u"P,,1,1"_s << u"a^b"_s;
+    QTest::newRow("long delimiter") << u"1||2||3"_s << u"P,||,2,2"_s << u"1||X||3"_s;
+    QTest::newRow("extract replace") << u"Hallo"_s << u"E,2,3"_s << u"HXlo"_s;
+    QTest::newRow("extract beyond end") << u"Ha"_s << u"E,2,9"_s << u"HX"_s;
+    QTest::newRow("extract pads") << u"Ha"_s << u"E,5,5"_s << u"Ha  X"_s;
+    QTest::newRow("extract nothing") << u"Ha"_s << u"E,0,0"_s << u"Ha"_s;
+}
+
+void tst_MEngine::pieceAndExtractSets()
+{
+    QFETCH(QString, old);
+    QFETCH(QString, target);
+    QFETCH(QString, result);
+    const QStringList t = target.split(u',');
+    if (t[0] == u"P"_s)
+        QCOMPARE(setPiece(old, t[1], t[2].toLongLong(), t[3].toLongLong(), u"X"_s), result);
+    else
+        QCOMPARE(setExtract(old, t[1].toLongLong(), t[2].toLongLong(), u"X"_s), result);
+}
+
+void tst_MEngine::localsAreBounded()
+{
+    Interpreter m;
+    MemoryEnvironment env;
+    int stored = 0;
+    Outcome o;
+    for (int i = 0; i < 20 && o.error == 0; ++i) {
+        o = run(m, env, u"S V%1=$J(\"\",3000000)"_s.arg(i));
+        if (o.error == 0)
+            ++stored;
+    }
+    QCOMPARE(o.error, 3013);
+    QVERIFY(stored >= 10);
+    QCOMPARE(m.locals().size(), stored); // the refused line left nothing behind
+    QCOMPARE(run(m, env, u"K  S X=1 W X"_s).output, u"1"_s);
 }
 
 void tst_MEngine::numberHelpers_data()
