@@ -37,7 +37,8 @@ ClassDecl kkrClass()
                     PropertyDecl{u"Such"_s, {}, true},      shown(u"Name"_s), shown(u"Strasse"_s),
                     plain(u"PLZ"_s),   shown(u"Ort"_s),     plain(u"KGRP"_s), plain(u"SAKTO"_s)};
     c.idProperties = {u"Firma"_s, u"Art"_s, u"Nr"_s};
-    c.indexes = {u"Firma,Art,Such,Nr"_s};
+    // The second index serves the web lists, which join their numbers to the partners.
+    c.indexes = {u"Firma,Art,Such,Nr"_s, u"Firma,Art,Nr"_s};
     c.beforeSave = [](CallContext &ctx, QVariantMap &p, bool) {
         const QString art = text(p.value(u"Art"_s));
         if (art != customers && art != suppliers)
