@@ -1,0 +1,28 @@
+#pragma once
+// The BMEcat catalogue build as of a date.
+
+#include "session/forms.h"
+
+#include <QDialog>
+
+class QDateEdit;
+class QPushButton;
+
+class fmbmecat final : public QDialog, public cacheapi::Unloadable
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(fmbmecat)
+public:
+    explicit fmbmecat(QWidget *parent = nullptr);
+    ~fmbmecat() override;
+
+    void Form_Unload() override {}
+    void BUStart_Click();
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    QDateEdit *m_datum = nullptr;
+    QPushButton *m_BUStart = nullptr;
+};
