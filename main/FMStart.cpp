@@ -1,6 +1,7 @@
 #include "main/FMStart.h"
 
 #include "editors/FMParam.h"
+#include "editors/linefeedcombobox.h"
 #include "main/appresources.h"
 #include "main/fmbmecat.h"
 #include "main/frmAbout.h"
@@ -109,7 +110,8 @@ FMStart::FMStart(QWidget *parent) : QMainWindow(parent)
     tenantRow->addStretch();
     m_Label1 = new QLabel(u"Mandant:"_s, central);
     m_Label1->setObjectName(u"Label1"_s);
-    m_limandant = new QComboBox(central);
+    // Items are "number\nname"; shown side by side on one line.
+    m_limandant = new editors::choice::LineFeedComboBox(central);
     m_limandant->setObjectName(u"limandant"_s);
     m_limandant->setMinimumWidth(260);
     m_Label1->setBuddy(m_limandant);

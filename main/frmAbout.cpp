@@ -62,7 +62,7 @@ frmAbout::frmAbout(QWidget *parent)
     setFixedSize(px(8250), px(3795));
     cacheapi::registerForm(this);
 
-    const int labelX = px(1080), valueX = px(2290), valueW = px(7300) - valueX;
+    const int labelX = px(1080), valueX = px(2500), valueW = px(7300) - valueX;
     picture(this, u"picIcon"_s, u":/orvanta/icon.png"_s, QRect(px(240), px(240), 32, 32));
 
     fixedLabel(this, u"Produktname"_s, labelX, px(240), valueX - labelX);
