@@ -54,6 +54,7 @@ private:
     QString commandLine(const QString &firma, const QString &password) const;
     bool load(const QString &firma = u"1"_s, const QString &password = u"admin"_s);
     QString serverJobTenant();
+    void storeDefaultServer(); // the connection a pass through the sign-in dialog uses
     template <class T> T *child(const QString &name) const { return m_window->findChild<T *>(name); }
     QString enabledState() const; // the mode-dependent controls as a compact text
 
@@ -90,6 +91,17 @@ bool tst_FMStart::load(const QString &firma, const QString &password)
     if (loaded && m_window)
         m_window->show();
     return loaded;
+}
+
+void tst_FMStart::storeDefaultServer()
+{
+    const QString app = u"Cache Login"_s, section = u"Login"_s;
+    platform::SaveSetting(app, section, u"ServerObjekt"_s, u"0"_s);
+    platform::SaveSetting(app, section, u"Server"_s, u"127.0.0.1"_s);
+    platform::SaveSetting(app, section, u"Port"_s, QString::number(m_fx->server().port()));
+    platform::SaveSetting(app, section, u"Namespace"_s, u"VARELO"_s);
+    platform::SaveSetting(app, section, u"Firma"_s, u"1"_s);
+    platform::SaveSetting(app, section, u"Filiale"_s, u"0"_s);
 }
 
 QString tst_FMStart::serverJobTenant()
@@ -142,15 +154,7 @@ void tst_FMStart::startupInFtpMode()
 
 void tst_FMStart::refusedCommandLineFallsBackToDialog()
 {
-    // The stored default connection the dialog's pass signs in with.
-    const QString app = u"Cache Login"_s, section = u"Login"_s;
-    platform::SaveSetting(app, section, u"ServerObjekt"_s, u"0"_s);
-    platform::SaveSetting(app, section, u"Server"_s, u"127.0.0.1"_s);
-    platform::SaveSetting(app, section, u"Port"_s, QString::number(m_fx->server().port()));
-    platform::SaveSetting(app, section, u"Namespace"_s, u"VARELO"_s);
-    platform::SaveSetting(app, section, u"Firma"_s, u"1"_s);
-    platform::SaveSetting(app, section, u"Filiale"_s, u"0"_s);
-
+    storeDefaultServer();
     int dialogsShown = 0;
     QTimer driver;
     driver.setInterval(20);
@@ -176,6 +180,7 @@ void tst_FMStart::refusedCommandLineFallsBackToDialog()
 
 void tst_FMStart::cancelledSignInEndsLoad()
 {
+    storeDefaultServer();
     QTimer driver;
     driver.setInterval(20);
     connect(&driver, &QTimer::timeout, this, [&] {
