@@ -1,6 +1,8 @@
 #include "main/FMStart.h"
 
+#include "editors/FMAtyp.h"
 #include "editors/FMParam.h"
+#include "editors/FMWargr.h"
 #include "editors/linefeedcombobox.h"
 #include "main/appresources.h"
 #include "main/fmbmecat.h"
@@ -13,14 +15,6 @@
 #include "session/frmProgrammverlauf.h"
 #include "signin/signin.h"
 
-#if __has_include("editors/FMWargr.h")
-#include "editors/FMWargr.h"
-#define ORVANTA_HAS_FMWARGR 1
-#endif
-#if __has_include("editors/FMAtyp.h")
-#include "editors/FMAtyp.h"
-#define ORVANTA_HAS_FMATYP 1
-#endif
 #if __has_include("editors/fmkund.h")
 #include "editors/fmkund.h"
 #define ORVANTA_HAS_FMKUND 1
@@ -420,12 +414,8 @@ void FMStart::BUBmecat_Click() { showEditor<fmbmecat>(); }
 void FMStart::tool1_ButtonClick(int number)
 {
     switch (number) {
-#ifdef ORVANTA_HAS_FMWARGR
     case Warengruppen: showEditor<FMWargr>(); break;
-#endif
-#ifdef ORVANTA_HAS_FMATYP
     case Artikeltypen: showEditor<FMAtyp>(); break;
-#endif
 #ifdef ORVANTA_HAS_FMKUND
     case Kunden: showEditor<fmkund>(); break;
 #endif

@@ -1,7 +1,6 @@
 // The main window against a seeded server: start-up with a command-line sign-in, the
 // fallback to the sign-in dialog after a refusal, the tenant choice and the mode applied to
 // frames, buttons and toolbar, menus, shortcuts, the toolbar's editors and the program's end.
-#include "editors/FMParam.h"
 #include "factory/factory.h"
 #include "main/FMStart.h"
 #include "main/frmAbout.h"
@@ -46,7 +45,8 @@ private slots:
     void tenantChoiceFailureIsReported();
     void menusAndToolbar();
     void shortcutsFromAnyControl();
-    void parameterButtonOpensEditorModally();
+    void toolbarOpensEditorsModally_data();
+    void toolbarOpensEditorsModally();
     void endingStoresPlacementAndCallsEnde_data();
     void endingStoresPlacementAndCallsEnde();
 
@@ -318,23 +318,35 @@ void tst_FMStart::shortcutsFromAnyControl()
     QCOMPARE(history->windowTitle(), u"Programmverlauf"_s);
 }
 
-void tst_FMStart::parameterButtonOpensEditorModally()
+void tst_FMStart::toolbarOpensEditorsModally_data()
 {
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("window");
+    QTest::newRow("1 Warengruppen") << 1 << u"FMWargr"_s;
+    QTest::newRow("2 Artikeltypen") << 2 << u"FMAtyp"_s;
+    QTest::newRow("5 Parameter") << 5 << u"FMParam"_s;
+}
+
+void tst_FMStart::toolbarOpensEditorsModally()
+{
+    QFETCH(int, number);
+    QFETCH(QString, window);
     QVERIFY(load());
-    QPointer<FMParam> seen;
+    QPointer<QWidget> seen;
     bool modalOwned = false;
     QTimer::singleShot(0, this, [&] {
-        seen = qobject_cast<FMParam *>(QApplication::activeModalWidget());
+        seen = QApplication::activeModalWidget();
         if (!seen)
             return;
-        modalOwned = seen->isModal() && seen->parentWidget() == m_window;
-        seen->BUClose_Click();
+        modalOwned = seen->objectName() == window && seen->parentWidget() == m_window;
+        seen->hide();
     });
-    m_window->toolButton(FMStart::Parameter)->trigger();
+    m_window->toolButton(number)->trigger();
     QVERIFY(modalOwned);
     // Hidden, then unloaded by the main window.
     QVERIFY(!seen);
-    QVERIFY(!cacheapi::formIfLoaded<FMParam>());
+    for (QWidget *open : cacheapi::openForms())
+        QVERIFY(open->objectName() != window);
     QVERIFY(m_window);
 }
 
