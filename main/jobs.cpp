@@ -57,7 +57,7 @@ TenantParams readTenantParams(bool takePrefix)
     }
     if (takePrefix)
         orvanta::Dbpraefix = p.dbpraefix;
-    param->sys_close();
+    cacheapi::CloseObject(param);
     return p;
 }
 

@@ -42,6 +42,7 @@ private slots:
     void cancelledSignInEndsLoad();
     void tenantChoice_data();
     void tenantChoice();
+    void userPickAppliesOnce();
     void tenantChoiceFailureIsReported();
     void menusAndToolbar();
     void shortcutsFromAnyControl();
@@ -242,6 +243,24 @@ void tst_FMStart::tenantChoice()
         tenants->setCurrentIndex(0);
     QCOMPARE(cacheapi::Firma, u"1"_s);
     QCOMPARE(enabledState(), u"frserver BUArtikel BUKond BUFrei BUBmecat 1 2 3 4 5 6"_s);
+}
+
+void tst_FMStart::userPickAppliesOnce()
+{
+    QVERIFY(load());
+    auto *tenants = child<QComboBox>(u"limandant"_s);
+    // A pick in the list changes the current item and then reports the activation: both
+    // notifications arrive, the tenant is switched once (the mode asked, the server job told).
+    const quint64 before = cacheapi::Factory->roundTrips();
+    tenants->setCurrentIndex(1);
+    emit tenants->activated(1);
+    QCOMPARE(cacheapi::Factory->roundTrips() - before, quint64(2));
+    QCOMPARE(cacheapi::Firma, u"2"_s);
+
+    // Picking the current item again asks afresh.
+    QTest::qWait(1);
+    emit tenants->activated(1);
+    QCOMPARE(cacheapi::Factory->roundTrips() - before, quint64(4));
 }
 
 void tst_FMStart::tenantChoiceFailureIsReported()
