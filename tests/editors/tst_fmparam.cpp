@@ -168,7 +168,6 @@ void tst_FMParam::unknownListPriceCodeSelectsNothing_data()
     QTest::addColumn<QString>("code");
     QTest::newRow("unknown") << u"X"_s;
     QTest::newRow("empty") << QString();
-    QTest::newRow("lower case") << u"b"_s;
     QTest::newRow("entry text") << u"Bruttopreis"_s;
 }
 
