@@ -56,7 +56,12 @@ SearchWindow::SearchWindow(SearchWindowSpec spec, QWidget *parent)
     Form_Load();
 }
 
-SearchWindow::~SearchWindow() { cacheapi::unregisterForm(this); }
+SearchWindow::~SearchWindow()
+{
+    // The field loses the focus as it is destroyed: no normalising on a half-gone window.
+    m_term->removeEventFilter(this);
+    cacheapi::unregisterForm(this);
+}
 
 void SearchWindow::buildControls()
 {
