@@ -7,8 +7,11 @@
 #include "tests/editors/tst_fmkund_helpers.h"
 #include "tests/support/sessionfixture.h"
 
+#include <QComboBox>
+#include <QFile>
 #include <QHeaderView>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTableView>
@@ -341,6 +344,30 @@ void tst_FMKund::printButtonOpensPrintDialog()
     QVERIFY(shown);
     QVERIFY(m_window->isVisible());
     QCOMPARE(m_fx->boxes().count(), 0);
+
+    // The dialog's choice of a file prints there.
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(u"dialog.pdf"_s);
+    whenModal<QPrintDialog>([&pdf](QPrintDialog *dialog) {
+        auto *printers = dialog->findChild<QComboBox *>(u"printers"_s);
+        auto *file = dialog->findChild<QLineEdit *>(u"filename"_s);
+        if (printers && file) {
+            printers->setCurrentIndex(printers->count() - 1);
+            file->setText(pdf);
+        }
+        dialog->accept();
+    });
+    press(u"BUDruck"_s);
+    QTRY_VERIFY(QFile::exists(pdf));
+    QVERIFY(pdfText(pdf).contains(u"Müller Bau GmbH"_s));
+
+    bool previewed = false;
+    whenModal<QPrintPreviewDialog>([&previewed](QPrintPreviewDialog *dialog) {
+        previewed = true;
+        dialog->reject();
+    });
+    press(u"BUVorschau"_s);
+    QVERIFY(previewed);
 }
 
 QTEST_MAIN(tst_FMKund)
