@@ -112,10 +112,6 @@ void tst_FMKund::loadsListWithReadyRow()
 
     auto *save = m_window->findChild<QPushButton *>(u"BuSpeich"_s);
     auto *discard = m_window->findChild<QPushButton *>(u"BUClose"_s);
-    auto *print = m_window->findChild<QPushButton *>(u"BUDruck"_s);
-    QCOMPARE(save->text(), u"Speichern"_s);
-    QCOMPARE(discard->text(), u"Verwerfen"_s);
-    QCOMPARE(print->text(), u"Drucken"_s);
     QCOMPARE(save->nextInFocusChain(), discard);
     QCOMPARE(discard->nextInFocusChain(), m_grid);
 

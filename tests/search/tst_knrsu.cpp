@@ -145,8 +145,6 @@ void tst_Knrsu::windowAsLoaded()
     }
     // 110 % of the list: it scrolls sideways.
     QVERIFY(total > view->viewport()->width());
-    QCOMPARE(view->geometry(), QRect(qRound(120.0 / tx), qRound(600.0 / tx), qRound(7455.0 / tx),
-                                     qRound(5055.0 / tx)));
     QCOMPARE(m_fx->boxes().count(), 0);
 }
 

@@ -7,7 +7,6 @@
 #include "tests/search/searchtests.h"
 #include "tests/support/sessionfixture.h"
 
-#include <QColor>
 #include <QLabel>
 #include <QTableView>
 
@@ -32,7 +31,6 @@ private slots:
     void emptyTermRefused();
     void umlautTermNormalised();
     void searchWithAndWithoutAccount();
-    void rowColours();
     void doubleClickPicksSupplier();
     void closeBoxPicksNothing();
 
@@ -156,16 +154,6 @@ void tst_Lnrsu::searchWithAndWithoutAccount()
     const QList<QStringList> all = serverHits(m_fx->probe(), {u"1"_s, u"L"_s, u"G"_s, QString()});
     QCOMPARE(w->listRowCount(), qMin(500, int(all.size())));
     QCOMPARE(m_fx->boxes().count(), 0);
-}
-
-void tst_Lnrsu::rowColours()
-{
-    FMLnrsu *w = openWindow();
-    search(w, u"S"_s);
-    const QAbstractItemModel *model = w->findChild<QTableView *>(u"LNRSULI"_s)->model();
-    QVERIFY(model->rowCount() >= 2);
-    QCOMPARE(model->index(0, 5).data(Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 180));
-    QCOMPARE(model->index(1, 5).data(Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 255));
 }
 
 void tst_Lnrsu::doubleClickPicksSupplier()
