@@ -3,6 +3,8 @@
 #include "editors/FMAtyp.h"
 #include "editors/FMParam.h"
 #include "editors/FMWargr.h"
+#include "editors/fmkund.h"
+#include "editors/fmlieferant.h"
 #include "editors/linefeedcombobox.h"
 #include "main/appresources.h"
 #include "main/fmbmecat.h"
@@ -14,15 +16,6 @@
 #include "session/cacheapi.h"
 #include "session/frmProgrammverlauf.h"
 #include "signin/signin.h"
-
-#if __has_include("editors/fmkund.h")
-#include "editors/fmkund.h"
-#define ORVANTA_HAS_FMKUND 1
-#endif
-#if __has_include("editors/fmlieferant.h")
-#include "editors/fmlieferant.h"
-#define ORVANTA_HAS_FMLIEFERANT 1
-#endif
 
 #include <QAction>
 #include <QApplication>
@@ -416,12 +409,8 @@ void FMStart::tool1_ButtonClick(int number)
     switch (number) {
     case Warengruppen: showEditor<FMWargr>(); break;
     case Artikeltypen: showEditor<FMAtyp>(); break;
-#ifdef ORVANTA_HAS_FMKUND
     case Kunden: showEditor<fmkund>(); break;
-#endif
-#ifdef ORVANTA_HAS_FMLIEFERANT
     case Negativliste: showEditor<fmlieferant>(); break;
-#endif
     case Parameter: showEditor<FMParam>(); break;
     case Beenden: unloadLater(); break;
     default: break;

@@ -343,12 +343,8 @@ void tst_FMStart::toolbarOpensEditorsModally_data()
     QTest::addColumn<QString>("window");
     QTest::newRow("1 Warengruppen") << 1 << u"FMWargr"_s;
     QTest::newRow("2 Artikeltypen") << 2 << u"FMAtyp"_s;
-#if __has_include("editors/fmkund.h")
     QTest::newRow("3 Kunden") << 3 << u"fmkund"_s;
-#endif
-#if __has_include("editors/fmlieferant.h")
     QTest::newRow("4 Negativliste Lieferanten") << 4 << u"fmlieferant"_s;
-#endif
     QTest::newRow("5 Parameter") << 5 << u"FMParam"_s;
 }
 
