@@ -184,7 +184,9 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
     qsizetype have = 0;
     qsizetype frameEnd = -1; // 4 + length, once the length is in
     for (;;) {
-        if (!m_socket.waitForReadyRead(int(deadline.remainingTime())))
+        // Only wait for news when the socket holds nothing: what it has buffered already
+        // (more than one read takes) would not wake the wait again.
+        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(deadline.remainingTime())))
             fail();
         const qint64 n = m_socket.read(m_in.data() + have, m_in.size() - have);
         if (n < 0)

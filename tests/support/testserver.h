@@ -33,7 +33,8 @@ public:
     QString dataDir() const { return m_dataDir; }
     // "cn_iptcp:127.0.0.1[port]:NAMESPACE"
     QString connectionString(const QString &ns = QStringLiteral("VARELO")) const;
-    QString log() const { return m_log; }
+    // Everything the server printed since the object was made.
+    QString log() const { return logSince(0); }
     static QString serverPath();
 
 private:
@@ -42,5 +43,8 @@ private:
     std::unique_ptr<QProcess> m_process;
     QString m_dataDir;
     quint16 m_port = 0;
-    QString m_log;
+    QTemporaryDir m_logDir;
+
+    QString logPath() const;
+    QString logSince(qint64 offset) const;
 };
