@@ -17,6 +17,10 @@ namespace {
 // The run a batch thread works for, so BatchContext::progress finds its record.
 thread_local qint64 t_runId = 0;
 
+// The run records are written outside a run's transaction, while another run may hold the
+// write lock for long; a record must not get lost for that.
+constexpr int RecordLockWaitMsec = 10 * 60 * 1000;
+
 QString now() { return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s); }
 
 QString argsText(const QVariantList &args)
@@ -91,7 +95,7 @@ void BatchRunner::run(const store::Namespace &ns, int startedBy, const QString &
             q.bindValue(1, tenant);
             q.bindValue(2, argsText(args));
             q.bindValue(3, now());
-            sql::exec(q);
+            sql::execPatiently(q, RecordLockWaitMsec);
             runId = q.lastInsertId().toLongLong();
             q.finish();
         }
@@ -116,7 +120,7 @@ void BatchRunner::run(const store::Namespace &ns, int startedBy, const QString &
         q.bindValue(0, now());
         q.bindValue(1, outcome);
         q.bindValue(2, runId);
-        sql::exec(q);
+        sql::execPatiently(q, RecordLockWaitMsec);
         q.finish();
         log::line(u"batch %1 (%2): %3 ended, %4"_s.arg(runId).arg(ns.name, job, outcome));
     } catch (const factory::Error &e) {

@@ -2,6 +2,7 @@
 
 #include "factory/error.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QSqlError>
 
@@ -16,15 +17,19 @@ thread_local QHash<QString, QHash<QString, std::shared_ptr<QSqlQuery>>> t_prepar
 
 [[noreturn]] void throwError(const QSqlError &error, const QString &text)
 {
-    const QString native = error.nativeErrorCode();
-    // SQLITE_BUSY (5) and SQLITE_LOCKED (6): another job holds the write lock too long.
-    if (native == u"5"_s || native == u"6"_s)
+    if (isBusy(error))
         throw factory::Error(factory::ErrorCode::Storage,
                              u"Datenbank belegt (ein anderer Job schreibt gerade), bitte wiederholen"_s);
     throw factory::Error(factory::ErrorCode::Storage,
                          u"Speicherfehler: "_s + error.text() + u" ("_s + text.left(120) + u")"_s);
 }
 } // namespace
+
+bool isBusy(const QSqlError &error)
+{
+    const QString native = error.nativeErrorCode();
+    return native == u"5"_s || native == u"6"_s;
+}
 
 QString quoted(const QString &identifier)
 {
@@ -60,6 +65,15 @@ void exec(const QSqlDatabase &db, const QString &text)
     QSqlQuery query(db);
     if (!query.exec(text))
         fail(query);
+}
+
+void execPatiently(QSqlQuery &query, int msec)
+{
+    QDeadlineTimer deadline(msec);
+    while (!query.exec()) {
+        if (!isBusy(query.lastError()) || deadline.hasExpired())
+            fail(query);
+    }
 }
 
 void fail(const QSqlQuery &query) { throwError(query.lastError(), query.lastQuery()); }

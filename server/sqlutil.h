@@ -3,6 +3,7 @@
 // statements per connection, so a hot call does not parse its SQL again.
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 
@@ -21,6 +22,12 @@ void dropPrepared(const QString &connectionName);
 void exec(QSqlQuery &query);                       // prepared: throws factory::Error 4000
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
+
+// SQLITE_BUSY or SQLITE_LOCKED: another connection holds the write lock.
+bool isBusy(const QSqlError &error);
+// Like exec, for background work nobody waits on: a busy database is tried again (each try
+// waits out the connection's busy timeout) until msec have passed.
+void execPatiently(QSqlQuery &query, int msec);
 
 // Finishes a query when leaving the scope.
 class Finish

@@ -6,10 +6,14 @@
 #include "server/classes/registration.h"
 #include "server/classes/sqlutil.h"
 #include "server/classes/tables.h"
+#include "server/sqlutil.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -17,10 +21,32 @@ namespace server::classes::jobs {
 
 namespace {
 
+// Runs go on beside each other and beside the calls. A deferred transaction that read first
+// could not take the write lock later once another writer had committed, so the lock is
+// taken up front; and waited for longer than a call would, since nobody sits before a run.
+constexpr int RunLockWaitMsec = 10 * 60 * 1000;
+
+// False when a transaction is open already (the caller's then holds the work).
+bool beginWriting(QSqlDatabase &db)
+{
+    QDeadlineTimer deadline(RunLockWaitMsec);
+    for (;;) {
+        QSqlQuery q(db);
+        if (q.exec(u"BEGIN IMMEDIATE"_s))
+            return true;
+        if (!server::sql::isBusy(q.lastError()))
+            return false;
+        // Each try already waited out the connection's busy timeout.
+        if (deadline.hasExpired())
+            throw factory::Error(factory::ErrorCode::Storage,
+                                 u"Datenbank seit 10 Minuten belegt (ein anderer Job schreibt), Lauf abgebrochen"_s);
+    }
+}
+
 // A job's writes are all or nothing, like a call's.
 QString inTransaction(BatchContext &b, const std::function<QString()> &work)
 {
-    const bool own = b.db.transaction();
+    const bool own = beginWriting(b.db);
     try {
         QString outcome = work();
         if (own && !b.db.commit())

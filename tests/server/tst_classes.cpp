@@ -495,6 +495,26 @@ private slots:
                  int(factory::ErrorCode::Refused));
     }
 
+    void runsStartedTogetherAllSucceed()
+    {
+        // Runs writing the same tables at once must wait for each other, not fail.
+        const int before = runCount(u"genartikel"_s);
+        constexpr int Runs = 4;
+        for (int i = 0; i < Runs; ++i)
+            call(prefix + u"artikel"_s, u"genartikel"_s, {u"1"_s, prefix});
+        QVERIFY(QTest::qWaitFor([&] {
+            int ended = 0;
+            for (const QVariantList &r : rows(u"Varelo.Batch"_s, u"Runs"_s, {}))
+                ended += factory::toText(r.value(1)) == u"genartikel"_s && !factory::toText(r.value(5)).isEmpty();
+            return ended >= before + Runs;
+        }, 20000));
+        int ok = 0;
+        for (const QVariantList &r : rows(u"Varelo.Batch"_s, u"Runs"_s, {}))
+            if (factory::toText(r.value(1)) == u"genartikel"_s)
+                ok += factory::toText(r.value(6)).startsWith(u"ok"_s);
+        QCOMPARE(ok, runCount(u"genartikel"_s));
+    }
+
     void releaseWritesExportAndGatewayImportsIt()
     {
         call(prefix + u"artikel"_s, u"genartikel"_s, {u"1"_s, prefix});
