@@ -157,7 +157,8 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
     }
     if (op == "icall"_L1) {
         const ClassDecl &decl = classOf(request);
-        const QString id = textArg(request, "id"_L1);
+        // A null id: an object not saved yet, which still converts values for display.
+        const QString id = request.value("id"_L1).isNull() ? QString() : textArg(request, "id"_L1);
         const QString method = textArg(request, "m"_L1);
         const QVariantList args = argList(request, method);
         return inCall([&] { return values::toCbor(m_objects.call(decl, id, method, args)); });

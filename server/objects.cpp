@@ -16,6 +16,13 @@ const QString Separator = u"||"_s;
 // A stored NULL is an empty value to the client, as an unset M node would be.
 QVariant rawValue(const QVariant &stored) { return stored.isNull() ? QVariant(QString(u""_s)) : stored; }
 
+// Stored the other way round: an empty value is stored as empty text, never as NULL, so
+// that the class queries comparing a column with "" find it.
+QVariant storable(const QVariant &value)
+{
+    return value.isNull() ? QVariant(QString(u""_s)) : value;
+}
+
 bool sameText(const QVariant &a, const QVariant &b) { return values::text(a) == values::text(b); }
 } // namespace
 
@@ -83,6 +90,8 @@ ObjectLayer::ClassInfo &ObjectLayer::stored(const ClassDecl &decl)
 
 void ObjectLayer::notFound(const ClassInfo &info, const QString &id) const
 {
+    if (id.isNull())
+        throw Error(Code::ObjectNotFound, u"Objekt "_s + info.decl->name + u" ist noch nicht gespeichert"_s);
     throw Error(Code::ObjectNotFound, u"Objekt "_s + info.decl->name + u" '"_s + id + u"' nicht gefunden"_s);
 }
 
@@ -224,7 +233,7 @@ QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, con
         if (!info.idIndexes.isEmpty())
             q.bindValue(pos++, id);
         for (const QVariant &v : std::as_const(values))
-            q.bindValue(pos++, v);
+            q.bindValue(pos++, storable(v));
         sql::exec(q);
         if (info.idIndexes.isEmpty())
             id = QString::number(q.lastInsertId().toLongLong());
@@ -234,7 +243,7 @@ QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, con
             QSqlQuery &q = sql::prepared(db, info.update);
             int pos = 0;
             for (const QVariant &v : std::as_const(values))
-                q.bindValue(pos++, v);
+                q.bindValue(pos++, storable(v));
             if (info.idIndexes.isEmpty())
                 q.bindValue(pos, id.trimmed().toLongLong());
             else

@@ -132,7 +132,7 @@ QVariant ftpaufbau(CallContext &ctx, const QVariantList &args)
     const QString prefix = text(q.value(0));
     const QString fileName = text(q.value(1));
     if (prefix.isEmpty() || fileName.isEmpty() || fileName.contains(u'/') || fileName.contains(u'\\')
-        || fileName.contains(u".."_s))
+        || fileName.contains(u".."_s) || fileName.contains(u':'))
         return 0;
     ctx.startBatch(u"ftpaufbau"_s, firma, {}, [firma, prefix, fileName](BatchContext &b) -> QString {
         const QString target = u"ftp/"_s + firma + u'/' + fileName;

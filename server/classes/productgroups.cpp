@@ -36,7 +36,7 @@ bool releasedBy(const QSet<QString> &choice, qint64 main, qint64 sub)
 QString canonicalCustomer(const QString &kunde)
 {
     if (kunde.trimmed().isEmpty())
-        return QString();
+        return u""_s; // the general choice: stored as empty text
     const auto n = parseNumber(kunde);
     return n ? QString::number(*n) : kunde;
 }

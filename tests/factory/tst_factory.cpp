@@ -168,6 +168,11 @@ void tst_factory::conversionsUseTheDisplayFormsThatCameWithTheObject()
     EXPECT_ERROR(user->call(u"PNAMELogicalToODBC"_s), ArgumentCount);
     EXPECT_ERROR(user->call(u"PNAMELogicalToODBC"_s, {1, 2}), ArgumentCount);
     QCOMPARE(tripsSince(m_f, before), quint64(1));
+
+    // An object not saved yet converts too, and the connection stays.
+    const factory::InstancePtr fresh = m_f.New(u"VR.ParPersEdv"_s);
+    QCOMPARE(fresh->call(u"PNAMELogicalToODBC"_s, {u"Stra~e"_s}).toString(), u"Straße"_s);
+    QVERIFY(m_f.IsConnected());
 }
 
 void tst_factory::errorsNameWhatFailed()

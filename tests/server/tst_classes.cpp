@@ -437,6 +437,26 @@ private slots:
         QVERIFY(list(wargr->call(u"getwargr"_s, {u"1"_s, u"10002"_s})).filter(u"|1|0"_s).isEmpty());
         // The general choice is untouched by a customer's delete.
         QVERIFY(list(wargr->call(u"getwargr"_s, {u"1"_s, u""_s})).contains(u"1|0|Baustoffe|1|0"_s));
+
+        // The general choice (customer "") goes the same way: deleted, then stored again object by
+        // object as the product-group window does, it reads back as it was.
+        const auto chosenOf = [](const QStringList &rows) {
+            QStringList chosen;
+            for (const QString &row : rows)
+                if (row.section(u'|', 3, 3) == u"1"_s)
+                    chosen << row;
+            return chosen;
+        };
+        const QStringList general = list(wargr->call(u"getwargr"_s, {u"1"_s, u""_s}));
+        const QStringList generalChosen = chosenOf(general);
+        QVERIFY(!generalChosen.isEmpty());
+        QVERIFY(factory::toNumber(wargr->call(u"Delete"_s, {u"1"_s, u""_s})) > 0);
+        QVERIFY(chosenOf(list(wargr->call(u"getwargr"_s, {u"1"_s, u""_s}))).isEmpty());
+        for (const QString &row : generalChosen) {
+            const QStringList f = row.split(u'|');
+            store(QString::number(f[0].toInt() * 100 + f[1].toInt()).rightJustified(4, u'0'), f[2], u""_s);
+        }
+        QCOMPARE(list(wargr->call(u"getwargr"_s, {u"1"_s, u""_s})), general);
     }
 
     void articleTypes()
