@@ -164,16 +164,26 @@ void FMParam::Form_Load()
         }
         cacheapi::CloseObject(param);
         cacheapi::EndServerWork(false);
+        m_BUSpeich->setEnabled(true);
         traceStep(u"Form_Load"_s, u"Ende"_s);
     } catch (const factory::Error &e) {
+        loadFailed();
         cacheapi::CacheFehlermeldung(e, u"FMParam.Form_Load"_s);
         cacheapi::CloseObject(param);
         traceStep(u"Form_Load"_s, u"Ende mit Fehler"_s);
     } catch (const std::exception &e) {
+        loadFailed();
         cacheapi::CacheFehlermeldung(e, u"FMParam.Form_Load"_s);
         cacheapi::CloseObject(param);
         traceStep(u"Form_Load"_s, u"Ende mit Fehler"_s);
     }
+}
+
+void FMParam::loadFailed()
+{
+    // "Speichern" writes every field as shown: after a failed read that would overwrite the
+    // stored parameters with what the window never showed.
+    m_BUSpeich->setEnabled(false);
 }
 
 void FMParam::BUSpeich_Click()

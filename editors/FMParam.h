@@ -30,6 +30,7 @@ public:
 
 private:
     QLineEdit *addField(const QString &name, const QString &label, int row, int width);
+    void loadFailed();
 
     QLineEdit *m_txtdbgateway = nullptr;
     QLineEdit *m_txtdbbmecat = nullptr;

@@ -32,6 +32,13 @@ void rollback(int job)
     cacheapi::dbCall(u"TROLLBACK"_s, failed, true);
 }
 
+void commit()
+{
+    factory::ClassObjectPtr windows = cacheapi::Factory->Static(u"VR.Windows"_s);
+    windows->call(u"Xecute"_s, {u"TCOMMIT"_s});
+    cacheapi::CloseObject(windows);
+}
+
 void reportLostJob(const QString &operation)
 {
     cacheapi::CacheFehlermeldung(factory::ErrorCode::NotConnected,
@@ -76,6 +83,10 @@ bool saveInTransaction(const QString &operation, const std::function<void()> &wo
 
     try {
         work();
+        // Straight to the server, not through dbCall: should the commit fail, the rollback
+        // must come before any box.
+        if (stillInJob(job))
+            commit();
     } catch (...) {
         // Roll back before the box: a modal box may stand for long, the open transaction
         // would hold its locks that long.
@@ -84,16 +95,7 @@ bool saveInTransaction(const QString &operation, const std::function<void()> &wo
         return false;
     }
 
-    if (!stillInJob(job)) {
-        reportLostJob(operation);
-        return false;
-    }
-    cacheapi::dbCall(u"TCOMMIT"_s, failed);
-    if (failed) {
-        rollback(job);
-        return false;
-    }
-    if (!stillInJob(job)) { // the commit went to another job: ours was lost before it
+    if (!stillInJob(job)) { // the job was lost before the commit, and its transaction with it
         reportLostJob(operation);
         return false;
     }

@@ -174,8 +174,12 @@ void ListEditor::Timer1_Timer()
         }
         cacheapi::EndServerWork();
         ensureReadyRow();
+        m_save->setEnabled(true);
         cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
     } catch (const std::exception &e) {
+        // "Speichern" replaces the stored list with the grid: after a failed read that would
+        // wipe what the grid never showed.
+        m_save->setEnabled(false);
         reportFailure(e, handler, m_spec.listText + u" laden"_s);
         ensureReadyRow();
     }

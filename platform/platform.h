@@ -1,6 +1,6 @@
 #pragma once
-// Operating-system services behind one portable interface. Windows-only calls live in the
-// *_win.cpp files of this folder, the portable stand-ins in *_posix.cpp.
+// Operating-system services behind one portable interface. Windows-only calls live only in
+// this folder, under #ifdef Q_OS_WIN beside their portable stand-ins (registry.cpp).
 
 #include <QByteArray>
 #include <QString>

@@ -10,8 +10,11 @@ QString dbCall(const QString &command, bool &failed, bool silent)
     try {
         // A connection that cannot be prepared is reported here like a failed command.
         BeginServerWork();
-        if (Beendet)
+        if (Beendet) { // the program is ending: nothing more goes to the server
+            EndServerWork();
+            failed = true;
             return u" "_s;
+        }
         auto windows = Factory->Static(u"VR.Windows"_s);
         answer = factory::toText(windows->call(u"Xecute"_s, {command}));
         CloseObject(windows);

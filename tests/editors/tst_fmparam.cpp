@@ -34,6 +34,7 @@ private slots:
     void saveWithoutMethodStoresEmptyCode();
     void discardLeavesObject();
     void failedSaveKeepsWindowAndValues();
+    void failedLoadDisablesSave();
 
 private:
     void open();
@@ -256,6 +257,25 @@ void tst_FMParam::failedSaveKeepsWindowAndValues()
     QCOMPARE(field(u"txtdbpraefix"_s)->text(), u"orvanta.anders"_s);
     QCOMPARE(cacheapi::BusyDepth, 0);
     QCOMPARE(stored(u"1"_s, u"dbpraefix"_s), u"orvanta.wexl"_s);
+}
+
+void tst_FMParam::failedLoadDisablesSave()
+{
+    // Nothing was read, so "Speichern" must not write the empty fields over stored parameters.
+    cacheapi::Firma = u"99"_s;
+    open();
+    QCOMPARE(m_fx->boxes().count(), 1);
+    QVERIFY(m_fx->boxes().last().text.startsWith(u"Vorgang: FMParam.Form_Load"_s));
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->findChild<QPushButton *>(u"BUSpeich"_s)->isEnabled());
+    QCOMPARE(cacheapi::BusyDepth, 0);
+
+    cacheapi::Unload(m_window);
+    cacheapi::Firma = u"1"_s;
+    open();
+    QVERIFY(m_window->findChild<QPushButton *>(u"BUSpeich"_s)->isEnabled());
+    QCOMPARE(field(u"txtdbpraefix"_s)->text(), u"orvanta.wexl"_s);
+    cacheapi::Unload(m_window);
 }
 
 QTEST_MAIN(tst_FMParam)

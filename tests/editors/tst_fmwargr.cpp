@@ -1,6 +1,7 @@
 // The product-group window against a seeded server: loading the general and a customer's
 // choice, the tick rules, and saving (also a save the server refuses half-way).
 #include "editors/FMWargr.h"
+#include "editors/choicesave.h"
 #include "factory/factory.h"
 #include "main/orvanta.h"
 #include "platform/platform.h"
@@ -94,6 +95,7 @@ private slots:
     void savingUntouchedOverrideRowStoresNothingForIt();
     void savingNothingTickedDeletes();
     void refusedObjectLeavesStoredChoice();
+    void serverLostMidSaveLeavesStoredChoice();
     void verwerfenWritesNothingAndPlacementIsKept();
     void missingParameterObjectIsReported();
 
@@ -409,6 +411,32 @@ void tst_FMWargr::refusedObjectLeavesStoredChoice()
     for (const StoredGroup &g : ofCustomer(storedGroups(m_fx->probe()), QString()))
         numbers << g.number;
     QCOMPARE(numbers, (QStringList{u"0100"_s, u"0503"_s, u"1200"_s}));
+}
+
+void tst_FMWargr::serverLostMidSaveLeavesStoredChoice()
+{
+    openWindow();
+    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    const QList<StoredGroup> before = storedGroups(m_fx->probe());
+    QVERIFY(!ofCustomer(before, QString()).isEmpty());
+
+    // The server dies after the delete went through inside the transaction.
+    const bool saved = editors::choice::saveInTransaction(u"Test Speichern"_s, [&] {
+        factory::ClassObjectPtr wargr = cacheapi::Factory->Static(u"orvanta.wargr"_s);
+        wargr->call(u"Delete"_s, {cacheapi::Firma, QString()});
+        m_fx->server().kill();
+        factory::InstancePtr object = cacheapi::Factory->New(u"orvanta.wargr"_s);
+        object->set(u"Firma"_s, cacheapi::Firma);
+        object->set(u"numwarengruppe"_s, u"1200"_s);
+        object->sys_Save();
+    });
+    QVERIFY(!saved);
+    QCOMPARE(m_fx->boxes().count(), 1);
+    QCOMPARE(m_fx->boxes().last().title, u"Caché Zugriffsfehler"_s);
+    QVERIFY2(m_fx->boxes().last().text.startsWith(u"Vorgang: Test Speichern"_s), qPrintable(m_fx->boxes().last().text));
+
+    QVERIFY(m_fx->server().restart());
+    QCOMPARE(storedGroups(m_fx->probe()), before);
 }
 
 void tst_FMWargr::verwerfenWritesNothingAndPlacementIsKept()

@@ -58,7 +58,7 @@ bool SessionFixture::start(const QString &firma)
 
 factory::Factory &SessionFixture::probe()
 {
-    if (!m_probe) {
+    if (!m_probe || !m_probe->IsConnected()) { // anew after a server restart
         m_probe = std::make_unique<factory::Factory>();
         m_probe->Connect(m_server->connectionString());
     }
