@@ -11,6 +11,7 @@ for figure in "TCP echo round trip (pinned)" "OpenId VR.ParPersEdv (pinned)" "cl
     "KkrSuche \"MA\", rows read to the last (pinned)" "KkrSuche without hits (pinned)" \
     "TCP echo round trip (unpinned)" "OpenId VR.ParPersEdv (unpinned)" \
     "OpenId throughput, 1 connections" "OpenId throughput, 8 connections" "OpenId throughput, 32 connections" \
+    "TCP echo throughput, 8 connections" "(getkund)" \
     "sign-in (command line)" "open FMWargr" "save FMWargr" "open FMAtyp" "save FMAtyp" \
     "open fmkund" "save fmkund" "customer search \"MA\"" "client start to sign-in dialog shown" \
     "server peak memory" "seed demo --scale"; do
