@@ -22,7 +22,9 @@ RegistryRead readRegistryValue(RegistryRoot root, const QString &key, const QStr
     HKEY hroot = root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY hkey = nullptr;
     const QByteArray k = key.toLocal8Bit();
-    if (RegOpenKeyExA(hroot, k.constData(), 0, 0x2003F, &hkey) != ERROR_SUCCESS)
+    // Read access only: full access to HKEY_LOCAL_MACHINE is refused to users without
+    // administrator rights, and a value is all that is wanted here.
+    if (RegOpenKeyExA(hroot, k.constData(), 0, KEY_READ, &hkey) != ERROR_SUCCESS)
         return r;
     r.opened = true;
     char buffer[1024];
