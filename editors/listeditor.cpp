@@ -234,28 +234,30 @@ void ListEditor::grid_ItemChanged(int row, int column)
     // Checked once the edit is closed: a message box shown while the cell editor is
     // still committing would disturb it.
     m_pendingEdits.append({row, column});
-    QTimer::singleShot(0, this, &ListEditor::processPendingEdits);
+    QTimer::singleShot(0, this, [this] { processPendingEdits(); });
 }
 
-void ListEditor::processPendingEdits()
+bool ListEditor::processPendingEdits()
 {
+    bool kept = true;
     while (!m_pendingEdits.isEmpty()) {
         const auto [row, column] = m_pendingEdits.takeFirst();
-        if (row < m_grid->rowCount())
-            grid_AfterEdit(row, column);
+        if (row < m_grid->rowCount() && !grid_AfterEdit(row, column))
+            kept = false;
     }
+    return kept;
 }
 
-void ListEditor::grid_AfterEdit(int row, int column)
+bool ListEditor::grid_AfterEdit(int row, int column)
 {
     if (column != ListEditorGrid::NumberColumn)
-        return;
+        return true;
     const QString handler = m_spec.gridName + u"_AfterEdit"_s;
     const QString number = m_grid->cellText(row, column);
     if (number.isEmpty()) {
         // A number taken out takes its name with it.
         setCell(row, ListEditorGrid::NameColumn, QString());
-        return;
+        return true;
     }
     cacheapi::Trace(source(handler), u"Start"_s, {}, 40);
     try {
@@ -270,14 +272,16 @@ void ListEditor::grid_AfterEdit(int row, int column)
             m_grid->setCurrentCell(row, ListEditorGrid::NumberColumn);
             cacheapi::EndServerWork();
             cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
-            return;
+            return false;
         }
         setCell(row, ListEditorGrid::NameColumn, name);
         cacheapi::EndServerWork();
         ensureReadyRow();
         cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
+        return true;
     } catch (const std::exception &e) {
         reportFailure(e, handler, u"Name ermitteln"_s);
+        return false;
     }
 }
 
@@ -331,8 +335,13 @@ void ListEditor::BuSpeich_Click()
     try {
         cacheapi::BeginServerWork();
         m_grid->finishEditing();
-        // A number typed last is checked before it is sent.
-        processPendingEdits();
+        // A number typed last is checked before it is sent. Should it not be kept, the user
+        // has just read why; the list stays open for a look before anything is sent.
+        if (!processPendingEdits()) {
+            cacheapi::EndServerWork();
+            cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
+            return;
+        }
         const QString list = numberList();
         const QString prefix = refreshPrefix();
         factory::ClassObjectPtr cls = cacheapi::Factory->Static(prefix + m_spec.classSuffix);

@@ -59,11 +59,11 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Timer2_Timer();
-    void grid_AfterEdit(int row, int column);
+    bool grid_AfterEdit(int row, int column); // false: the number was not kept
     void grid_RowAdded(int row);
     void grid_Click(int row, int column);
     void grid_ItemChanged(int row, int column);
-    void processPendingEdits();
+    bool processPendingEdits(); // false when a number typed was not kept
     void BuSpeich_Click();
     void BUDruck_Click();
     void BUVorschau_Click();

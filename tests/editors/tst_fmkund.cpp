@@ -13,6 +13,7 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -35,6 +36,7 @@ private slots:
     void emptyListShowsOneReadyRow();
     void typedKnownNumberGetsName();
     void typedUnknownNumberIsEmptied();
+    void unknownNumberTypedLastHoldsTheSave();
     void searchFillsTheRow();
     void cancelledSearchLeavesTheRow();
     void saveSkipsEmptyRows();
@@ -162,6 +164,34 @@ void tst_FMKund::typedUnknownNumberIsEmptied()
     QCOMPARE(m_grid->cellText(1, 2), QString());
     QCOMPARE(m_grid->rowCount(), 4);
     QCOMPARE(m_window->numberList(), u"10001|10003"_s);
+}
+
+void tst_FMKund::unknownNumberTypedLastHoldsTheSave()
+{
+    openWindow();
+    const QStringList before = stored();
+    // Still in the editor when "Speichern" is pressed: checked then, and the save waits.
+    m_grid->setCurrentCell(1, ListEditorGrid::NumberColumn);
+    m_grid->editItem(m_grid->item(1, ListEditorGrid::NumberColumn));
+    QLineEdit *editor = nullptr;
+    for (QLineEdit *e : m_grid->viewport()->findChildren<QLineEdit *>())
+        if (e->isVisible())
+            editor = e;
+    QVERIFY(editor);
+    editor->selectAll();
+    editor->del();
+    QTest::keyClicks(editor, u"99999"_s);
+    press(u"BuSpeich"_s);
+    QCOMPARE(m_fx->boxes().count(), 1);
+    QCOMPARE(m_fx->boxes().last().text, u"Kunde nicht gespeichert"_s);
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(m_grid->cellText(1, 0), QString());
+    QCOMPARE(stored(), before);
+
+    // The next press sends what the grid now holds.
+    press(u"BuSpeich"_s);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(stored(), (QStringList{u"10001"_s, u"10003"_s}));
 }
 
 void tst_FMKund::searchFillsTheRow()
