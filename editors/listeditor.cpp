@@ -29,15 +29,6 @@ struct Filling
     int &d;
 };
 
-void closeResultSet(factory::ResultSetPtr &rs)
-{
-    try {
-        if (rs)
-            rs->Close();
-    } catch (...) {
-    }
-    rs.reset();
-}
 } // namespace
 
 ListEditor::ListEditor(ListEditorSpec spec, QWidget *parent)
@@ -170,7 +161,7 @@ void ListEditor::Timer1_Timer()
                 const QString record = factory::toText(rs->GetData(1));
                 addRow(cacheapi::Piece(record, u"|"_s, 1) + u'\n' + u'1' + u'\n' + cacheapi::Piece(record, u"|"_s, 2));
             }
-            closeResultSet(rs);
+            cacheapi::CloseObject(rs);
         }
         cacheapi::EndServerWork();
         ensureReadyRow();

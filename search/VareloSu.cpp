@@ -18,17 +18,6 @@ QString lnrsu_nr;
 
 namespace {
 
-// CloseObject for a result set: closing failures are of no interest once the rows are read.
-void closeResultSet(factory::ResultSetPtr &rs)
-{
-    try {
-        if (rs)
-            rs->Close();
-    } catch (...) {
-    }
-    rs.reset();
-}
-
 // One search through VR.Windows KkrSuche: hits into the table from index 1, at most
 // MaxHits, then the window's list learns the new count. A failure keeps what was read
 // but leaves the list's row count alone.
@@ -54,7 +43,7 @@ void runSearch(SearchWindow *window, NrsuTable &table, const QString &source, co
             if (count >= MaxHits)
                 break;
         }
-        closeResultSet(rs);
+        cacheapi::CloseObject(rs);
         cacheapi::EndServerWork();
         window->setListRowCount(count);
         cacheapi::Trace(source, u"Ende"_s, {}, 40);

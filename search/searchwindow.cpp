@@ -31,15 +31,6 @@ constexpr int TermWidth = 150; // room for 18 capitals
 constexpr int ButtonWidth = 70;
 
 // CloseObject for a result set: closing failures are of no interest once the rows are read.
-void closeResultSet(factory::ResultSetPtr &rs)
-{
-    try {
-        if (rs)
-            rs->Close();
-    } catch (...) {
-    }
-    rs.reset();
-}
 
 int px(int twips, int perPixel) { return qRound(double(twips) / perPixel); }
 } // namespace
@@ -178,7 +169,7 @@ void SearchWindow::loadChoices()
             const QString text = cacheapi::ConvertText(factory::toText(rs->GetData(2)), u"VARELO"_s, false);
             combo->addItem(number + u" | "_s + text);
         }
-        closeResultSet(rs);
+        cacheapi::CloseObject(rs);
         cacheapi::EndServerWork();
         cacheapi::Trace(source, u"Ende"_s, {}, 40);
     } catch (const factory::Error &e) {
