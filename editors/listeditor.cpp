@@ -1,5 +1,6 @@
 #include "editors/listeditor.h"
 
+#include "editors/choicelist.h"
 #include "editors/gridprinter.h"
 #include "editors/listeditorgrid.h"
 #include "main/orvanta.h"
@@ -149,20 +150,15 @@ void ListEditor::Timer1_Timer()
         factory::ClassObjectPtr cls = cacheapi::Factory->Static(prefix + m_spec.classSuffix);
         const QVariant handle = cls->call(m_spec.listMethod, {cacheapi::Firma, prefix});
         cacheapi::CloseObject(cls);
+        // Handle 0 means there is no list: an empty one, not a failure. The grid changes only
+        // once the whole list is read.
+        const QStringList records = editors::choice::isNoList(handle) ? QStringList() : editors::choice::readServerList(handle);
         {
             Filling filling(m_filling);
             m_grid->setRowCount(0);
         }
-        // Handle 0 means there is no list: an empty one, not a failure.
-        if (factory::toNumber(handle) != 0) {
-            factory::ResultSetPtr rs = cacheapi::Factory->ResultSet(u"VR.XW"_s, u"Liste"_s);
-            rs->Execute({handle});
-            while (rs->Next()) {
-                const QString record = factory::toText(rs->GetData(1));
-                addRow(cacheapi::Piece(record, u"|"_s, 1) + u'\n' + u'1' + u'\n' + cacheapi::Piece(record, u"|"_s, 2));
-            }
-            cacheapi::CloseObject(rs);
-        }
+        for (const QString &record : records)
+            addRow(cacheapi::Piece(record, u"|"_s, 1) + u'\n' + u'1' + u'\n' + cacheapi::Piece(record, u"|"_s, 2));
         cacheapi::EndServerWork();
         ensureReadyRow();
         m_save->setEnabled(true);
