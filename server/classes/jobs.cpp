@@ -11,9 +11,13 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -64,6 +68,28 @@ QString outputPath(BatchContext &b, const QString &relative)
     const QString path = QDir(b.outputDir).filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
     return path;
+}
+
+// A release leaves a marker beside its export file from its call on until its run is over:
+// the client starts the gateway's import right after the release, and the import must take
+// the new file, not the old one or none. A marker older than the wait is a crashed run's.
+constexpr int ReleaseWaitMsec = 10 * 60 * 1000;
+QString releaseMarker(const QString &exportPath) { return exportPath + u".laeuft"_s; }
+
+void waitForRelease(BatchContext &b, const QString &exportPath)
+{
+    const QFileInfo marker(releaseMarker(exportPath));
+    bool told = false;
+    for (;;) {
+        QFileInfo now(marker.filePath());
+        if (!now.exists() || now.lastModified().msecsTo(QDateTime::currentDateTime()) > ReleaseWaitMsec)
+            return;
+        if (!told) {
+            b.progress(u"wartet auf die Freischaltung von "_s + now.completeBaseName());
+            told = true;
+        }
+        QThread::msleep(100);
+    }
 }
 
 QString requireTenant(CallContext &ctx, const QString &firma, const QString &what)
@@ -200,8 +226,10 @@ QVariant gatewayImport(CallContext &ctx, const QVariantList &args)
     expectArgs(args, 1, 1, u"orvanta.gateway import"_s);
     const QString fileName = plainFileName(arg(args, 0), u"orvanta.gateway import"_s);
     ctx.startBatch(u"import"_s, jobTenant(ctx), args, [fileName](BatchContext &b) -> QString {
+        const QString path = QDir(b.outputDir).filePath(fileName);
+        waitForRelease(b, path);
         return inTransaction(b, [&]() -> QString {
-            const ExportCount c = importExport(b.db, QDir(b.outputDir).filePath(fileName), fileName);
+            const ExportCount c = importExport(b.db, path, fileName);
             return QString::number(c.articles) + u" Preise und "_s + QString::number(c.conditions)
                    + u" Konditionen aus "_s + fileName + u" übernommen"_s;
         });
@@ -250,7 +278,12 @@ QVariant startFreischalten(CallContext &ctx, const QString &prefix, const QVaria
 {
     expectArgs(args, 1, 1, prefix + u"artikel freischalten"_s);
     const QString fileName = plainFileName(arg(args, 0), prefix + u"artikel freischalten"_s);
-    ctx.startBatch(u"freischalten"_s, jobTenant(ctx), args, [prefix, fileName](BatchContext &b) -> QString {
+    // The marker goes with the run: removed once the run is over, or dropped unrun.
+    const QString marker = releaseMarker(QDir(ctx.outputDir()).filePath(fileName));
+    QDir().mkpath(ctx.outputDir());
+    QFile(marker).open(QIODevice::WriteOnly);
+    auto removeMarker = std::shared_ptr<void>(nullptr, [marker](void *) { QFile::remove(marker); });
+    ctx.startBatch(u"freischalten"_s, jobTenant(ctx), args, [prefix, fileName, removeMarker](BatchContext &b) -> QString {
         return inTransaction(b, [&]() -> QString {
             QStringList firmen;
             QSqlQuery q = exec(b.db, u"SELECT \"Firma\" FROM "_s + tables::param

@@ -1,6 +1,7 @@
-// The batch job buttons and the BMEcat dialog against a seeded server whose second namespace
-// "GATEWAY" plays the gateway server. What reached the servers is read back from their run
-// records (Varelo.Batch, query "Runs").
+// The batch job buttons and the BMEcat dialog against a seeded server, with a second server
+// process serving "GATEWAY" as the gateway. The two share the data folder, and with it the
+// output folder the export file goes through. What reached the servers is read back from
+// their run records (Varelo.Batch, query "Runs").
 #include "factory/factory.h"
 #include "main/FMStart.h"
 #include "main/fmbmecat.h"
@@ -43,6 +44,7 @@ private slots:
 
 private:
     QStringList runs(const QString &ns);            // "job|tenant|args", newest first
+    QString importOutcome();                        // of the gateway's newest import run
     bool waitForRun(const QString &ns, const QString &run);
     void setParam(const QString &firma, const QString &property, const QString &value);
     QString closedPortConnection() const;
@@ -51,18 +53,22 @@ private:
     void withBmecatDialog(const std::function<void(fmbmecat *)> &act);
 
     std::unique_ptr<SessionFixture> m_fx;
+    std::unique_ptr<TestServer> m_gateway;
     std::unique_ptr<factory::Factory> m_gatewayProbe;
     QPointer<FMStart> m_window;
 };
 
 void tst_Jobs::init()
 {
-    TestServer::Options options;
-    options.namespaces = {u"VARELO"_s, u"GATEWAY"_s};
-    m_fx = std::make_unique<SessionFixture>(options);
+    m_fx = std::make_unique<SessionFixture>();
     QVERIFY(m_fx->start());
-    setParam(u"1"_s, u"dbgateway"_s, m_fx->server().connectionString(u"GATEWAY"_s));
-    setParam(u"1"_s, u"dbbmecat"_s, m_fx->server().connectionString(u"GATEWAY"_s));
+    TestServer::Options gateway;
+    gateway.namespaces = {u"GATEWAY"_s};
+    gateway.dataDir = m_fx->server().dataDir();
+    m_gateway = std::make_unique<TestServer>(gateway);
+    QVERIFY(m_gateway->start());
+    setParam(u"1"_s, u"dbgateway"_s, m_gateway->connectionString(u"GATEWAY"_s));
+    setParam(u"1"_s, u"dbbmecat"_s, m_gateway->connectionString(u"GATEWAY"_s));
 
     cacheapi::resetSession();
     platform::setCommandLine(u"1 0 ADM admin 127.0.0.1 "_s + QString::number(m_fx->server().port()) + u" VARELO"_s);
@@ -76,6 +82,7 @@ void tst_Jobs::init()
 void tst_Jobs::cleanup()
 {
     m_gatewayProbe.reset();
+    m_gateway.reset(); // before the first server, whose folder it uses
     m_fx.reset();
     QVERIFY(!m_window);
 }
@@ -86,7 +93,7 @@ QStringList tst_Jobs::runs(const QString &ns)
     if (ns == u"GATEWAY") {
         if (!m_gatewayProbe) {
             m_gatewayProbe = std::make_unique<factory::Factory>();
-            m_gatewayProbe->Connect(m_fx->server().connectionString(ns));
+            m_gatewayProbe->Connect(m_gateway->connectionString(ns));
         }
         on = m_gatewayProbe.get();
     }
@@ -98,6 +105,22 @@ QStringList tst_Jobs::runs(const QString &ns)
                       factory::toText(rs->GetData(4));
     rs->Close();
     return result;
+}
+
+QString tst_Jobs::importOutcome()
+{
+    runs(u"GATEWAY"_s); // connects the probe
+    auto rs = m_gatewayProbe->ResultSet(u"Varelo.Batch"_s, u"Runs"_s);
+    rs->Execute();
+    QString outcome;
+    while (rs->Next()) {
+        if (factory::toText(rs->GetData(2)) == u"import"_s) {
+            outcome = factory::toText(rs->GetData(7));
+            break;
+        }
+    }
+    rs->Close();
+    return outcome;
 }
 
 bool tst_Jobs::waitForRun(const QString &ns, const QString &run)
@@ -176,6 +199,8 @@ void tst_Jobs::releaseImportsOnGateway()
     QCOMPARE(m_fx->boxes().count(), 0);
     QVERIFY(waitForRun(u"VARELO"_s, u"freischalten|1|wexl_export.txt"_s));
     QVERIFY(waitForRun(u"GATEWAY"_s, u"import||wexl_export.txt"_s));
+    // The gateway took over what the release wrote.
+    QTRY_VERIFY_WITH_TIMEOUT(importOutcome().startsWith(u"ok"_s), 10000);
     QVERIFY(button(u"BUFrei"_s)->isEnabled());
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(cacheapi::BusyDepth, 0);
@@ -193,7 +218,7 @@ void tst_Jobs::releaseWithGatewayUnreachable()
 {
     QFETCH(QString, gateway);
     if (gateway == u"GATE")
-        gateway = m_fx->server().connectionString(u"NIRGENDS"_s);
+        gateway = m_gateway->connectionString(u"NIRGENDS"_s);
     setParam(u"1"_s, u"dbgateway"_s, gateway);
     bool disabledDuringRun = false, busyDuringRun = false;
     m_fx->boxes().onShown = [&](const platform::ShownMessage &) {

@@ -70,10 +70,10 @@ private:
         return 0;
     }
     // Waits until the job has more runs than before and its newest one has ended; its outcome.
-    QString awaitRun(const QString &job, int runsBefore, Factory *f = nullptr)
+    QString awaitRun(const QString &job, int runsBefore, Factory *f = nullptr, int timeoutMsec = 20000)
     {
         QString outcome;
-        QTest::qWaitFor([&] {
+        (void)QTest::qWaitFor([&] {
             int count = 0;
             QVariantList newest;
             for (const QVariantList &r : rows(u"Varelo.Batch"_s, u"Runs"_s, {}, f)) {
@@ -86,7 +86,7 @@ private:
                 return false;
             outcome = factory::toText(newest.value(6));
             return true;
-        }, 20000);
+        }, timeoutMsec);
         return outcome;
     }
     int runCount(const QString &job, Factory *f = nullptr)
@@ -569,6 +569,22 @@ private slots:
         // A missing file fails the run, not the call.
         gateway.Static(u"orvanta.gateway"_s)->call(u"import"_s, {u"gibtsnicht.txt"_s});
         QVERIFY(awaitRun(u"import"_s, imports + 1, &gateway).startsWith(u"Fehler"_s));
+
+        // An import started while a release of its file still runs waits for that release.
+        QFile marker(outputFile(u"release_test.txt.laeuft"_s));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        gateway.Static(u"orvanta.gateway"_s)->call(u"import"_s, {u"release_test.txt"_s});
+        QTRY_COMPARE(runCount(u"import"_s, &gateway), imports + 3);
+        QVERIFY(awaitRun(u"import"_s, imports + 2, &gateway, 300).isEmpty()); // still waiting
+        QVERIFY(marker.remove());
+        QVERIFY(awaitRun(u"import"_s, imports + 2, &gateway).startsWith(u"ok"_s));
+
+        // A release's own marker is gone once its run is over.
+        const int releases = runCount(u"freischalten"_s);
+        call(prefix + u"artikel"_s, u"freischalten"_s, {u"release_test.txt"_s});
+        QVERIFY(awaitRun(u"freischalten"_s, releases).startsWith(u"ok"_s));
+        QTRY_VERIFY(!QFile::exists(outputFile(u"release_test.txt.laeuft"_s)));
     }
 
     void catalogueAndFtpBuildUseTheJobsTenant()
