@@ -30,8 +30,6 @@ constexpr int FieldHeight = 23;
 constexpr int TermWidth = 150; // room for 18 capitals
 constexpr int ButtonWidth = 70;
 
-// CloseObject for a result set: closing failures are of no interest once the rows are read.
-
 int px(int twips, int perPixel) { return qRound(double(twips) / perPixel); }
 } // namespace
 

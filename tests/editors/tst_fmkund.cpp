@@ -13,7 +13,6 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -171,16 +170,7 @@ void tst_FMKund::unknownNumberTypedLastHoldsTheSave()
     openWindow();
     const QStringList before = stored();
     // Still in the editor when "Speichern" is pressed: checked then, and the save waits.
-    m_grid->setCurrentCell(1, ListEditorGrid::NumberColumn);
-    m_grid->editItem(m_grid->item(1, ListEditorGrid::NumberColumn));
-    QLineEdit *editor = nullptr;
-    for (QLineEdit *e : m_grid->viewport()->findChildren<QLineEdit *>())
-        if (e->isVisible())
-            editor = e;
-    QVERIFY(editor);
-    editor->selectAll();
-    editor->del();
-    QTest::keyClicks(editor, u"99999"_s);
+    QVERIFY(typeIntoOpenEditor(m_grid, 1, u"99999"_s));
     press(u"BuSpeich"_s);
     QCOMPARE(m_fx->boxes().count(), 1);
     QCOMPARE(m_fx->boxes().last().text, u"Kunde nicht gespeichert"_s);

@@ -18,8 +18,8 @@ namespace listtests {
 using namespace Qt::StringLiterals;
 using searchtests::whenModal;
 
-// Types into a number cell as a user does: open the editor, type, Enter.
-inline void typeNumber(ListEditorGrid *grid, int row, const QString &text)
+// Opens the number cell's editor and types into it, leaving it open; nullptr when none opened.
+inline QLineEdit *typeIntoOpenEditor(ListEditorGrid *grid, int row, const QString &text)
 {
     grid->setCurrentCell(row, ListEditorGrid::NumberColumn);
     grid->editItem(grid->item(row, ListEditorGrid::NumberColumn));
@@ -28,12 +28,20 @@ inline void typeNumber(ListEditorGrid *grid, int row, const QString &text)
     for (QLineEdit *e : grid->viewport()->findChildren<QLineEdit *>())
         if (e->isVisible())
             editor = e;
-    QVERIFY(editor);
+    if (!editor)
+        return nullptr;
     editor->selectAll();
     editor->del();
     QTest::keyClicks(editor, text);
-    QPointer<QLineEdit> open(editor);
-    QTest::keyClick(editor, Qt::Key_Return);
+    return editor;
+}
+
+// Types into a number cell as a user does: open the editor, type, Enter.
+inline void typeNumber(ListEditorGrid *grid, int row, const QString &text)
+{
+    QPointer<QLineEdit> open(typeIntoOpenEditor(grid, row, text));
+    QVERIFY(open);
+    QTest::keyClick(open, Qt::Key_Return);
     // The view commits and closes the editor on its next turn, as it does for a user.
     QTRY_VERIFY(!open || !open->isVisible());
 }
