@@ -6,6 +6,7 @@
 #include "editors/fmkund.h"
 #include "editors/fmlieferant.h"
 #include "editors/linefeedcombobox.h"
+#include "main/FMStapel.h"
 #include "main/appresources.h"
 #include "main/fmbmecat.h"
 #include "main/frmAbout.h"
@@ -24,9 +25,11 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -131,6 +134,7 @@ FMStart::FMStart(QWidget *parent) : QMainWindow(parent)
 
     buildMenus();
     buildToolbar();
+    clearStatusOnNextAction();
     resize(640, 400);
 
     connect(m_limandant, &QComboBox::activated, this, &FMStart::limandant_ItemSelected);
@@ -163,6 +167,8 @@ void FMStart::buildMenus()
     QMenu *datei = menuBar()->addMenu(u"&Datei"_s);
     datei->setObjectName(u"mDatei"_s);
     connect(action(datei, u"mLogin"_s, u"&Login"_s, {}), &QAction::triggered, this, &FMStart::mLogin_Click);
+    connect(action(datei, u"mStapel"_s, u"Stapel&läufe"_s, QKeySequence(Qt::CTRL | Qt::Key_L)), &QAction::triggered,
+            this, &FMStart::mStapel_Click);
     datei->addSeparator();
     connect(action(datei, u"Beenden"_s, u"&Beenden"_s, {}), &QAction::triggered, this, &FMStart::Beenden_Click);
 
@@ -181,7 +187,7 @@ void FMStart::buildToolbar()
     m_tool1->setMovable(false);
     m_tool1->setToolButtonStyle(Qt::ToolButtonTextOnly);
     const QStringList captions = {u"Warengruppen"_s, u"Artikeltypen"_s, u"Kunden"_s,
-                                  u"Negativliste Lieferanten"_s, u"Parameter"_s, u"Beenden"_s};
+                                  u"Negativliste Lieferanten"_s, u"Parameter"_s, u"Beenden"_s, u"Stapelläufe"_s};
     for (int i = 0; i < captions.size(); ++i) {
         QAction *a = m_tool1->addAction(captions[i]);
         a->setObjectName(u"tool1_"_s + QString::number(i + 1));
@@ -322,7 +328,7 @@ void FMStart::selectTenant(int index, const QString &handler)
     applyMode(Parameter);
 }
 
-void FMStart::runFrameJob(QPushButton *button, const QString &handler, const std::function<void()> &job)
+bool FMStart::runFrameJob(QPushButton *button, const QString &handler, const std::function<void()> &job)
 {
     trace(handler, u"Start"_s);
     bool pointerSet = false;
@@ -353,35 +359,60 @@ void FMStart::runFrameJob(QPushButton *button, const QString &handler, const std
     });
     if (ok)
         trace(handler, u"Ende"_s);
+    return ok;
+}
+
+void FMStart::announceJob(const QString &caption)
+{
+    statusBar()->showMessage(u"Stapellauf gestartet: "_s + caption + u" – Details unter Datei › Stapelläufe"_s);
+    if (FMStapel *monitor = cacheapi::formIfLoaded<FMStapel>())
+        monitor->refreshSoon();
+}
+
+void FMStart::clearStatusOnNextAction()
+{
+    auto clear = [this] { statusBar()->clearMessage(); };
+    for (QPushButton *b : {m_BUArtikel, m_BUKond, m_BUFrei, m_BUftpaufbau, m_BUBmecat})
+        connect(b, &QPushButton::pressed, this, clear);
+    connect(m_tool1, &QToolBar::actionTriggered, this, clear);
+    for (QMenu *menu : menuBar()->findChildren<QMenu *>())
+        connect(menu, &QMenu::triggered, this, clear);
+    connect(m_limandant, &QComboBox::activated, this, clear);
 }
 
 void FMStart::BUArtikel_Click()
 {
-    runFrameJob(m_BUArtikel, u"BUArtikel_Click"_s, [] { orvanta::jobs::stapelaufbauArtikel(); });
+    if (runFrameJob(m_BUArtikel, u"BUArtikel_Click"_s, [] { orvanta::jobs::stapelaufbauArtikel(); }))
+        announceJob(m_BUArtikel->text());
 }
 
 void FMStart::BUKond_Click()
 {
-    runFrameJob(m_BUKond, u"BUKond_Click"_s, [] { orvanta::jobs::stapelaufbauKonditionen(); });
+    if (runFrameJob(m_BUKond, u"BUKond_Click"_s, [] { orvanta::jobs::stapelaufbauKonditionen(); }))
+        announceJob(m_BUKond->text());
 }
 
 void FMStart::BUFrei_Click()
 {
-    runFrameJob(m_BUFrei, u"BUFrei_Click"_s, [this] {
+    // The release runs on the main server also when the gateway cannot be reached.
+    if (runFrameJob(m_BUFrei, u"BUFrei_Click"_s, [this] {
         if (orvanta::jobs::freischalten() == orvanta::jobs::GatewayOutcome::Unreachable)
             platform::messageBox(this, u"Verbindung zu Gateway-Server nicht möglich"_s, platform::Buttons::Ok,
                                  platform::Icon::Critical, QString());
-    });
+    }))
+        announceJob(m_BUFrei->text());
 }
 
 void FMStart::BUftpaufbau_Click()
 {
     const QString handler = u"BUftpaufbau_Click"_s;
     trace(handler, u"Start"_s);
-    const bool ok = guarded(handler, [this] {
+    bool started = false;
+    const bool ok = guarded(handler, [this, &started] {
         cacheapi::BeginServerWork(false, false);
         const QString title = u"ftp-Aufbau/Übertragung"_s;
-        if (orvanta::jobs::ftpaufbau())
+        started = orvanta::jobs::ftpaufbau();
+        if (started)
             platform::messageBox(this, u"Aufbau wurde gestartet, Ergebnis wird per E-Mail zugestellt"_s,
                                  platform::Buttons::Ok, platform::Icon::Information, title);
         else
@@ -391,6 +422,8 @@ void FMStart::BUftpaufbau_Click()
     });
     if (ok)
         trace(handler, u"Ende"_s);
+    if (ok && started)
+        announceJob(m_BUftpaufbau->text());
 }
 
 template <class T> void FMStart::showEditor()
@@ -402,7 +435,11 @@ template <class T> void FMStart::showEditor()
         cacheapi::Unload(window.data());
 }
 
-void FMStart::BUBmecat_Click() { showEditor<fmbmecat>(); }
+void FMStart::BUBmecat_Click()
+{
+    connect(cacheapi::form<fmbmecat>(), &fmbmecat::jobStarted, this, [this] { announceJob(m_BUBmecat->text()); });
+    showEditor<fmbmecat>();
+}
 
 void FMStart::tool1_ButtonClick(int number)
 {
@@ -413,11 +450,14 @@ void FMStart::tool1_ButtonClick(int number)
     case Negativliste: showEditor<fmlieferant>(); break;
     case Parameter: showEditor<FMParam>(); break;
     case Beenden: unloadLater(); break;
+    case Stapellaeufe: mStapel_Click(); break;
     default: break;
     }
 }
 
 void FMStart::mLogin_Click() { signin::showSignInDialog(this); }
+
+void FMStart::mStapel_Click() { FMStapel::showFor(this); }
 
 void FMStart::Beenden_Click() { unloadLater(); }
 

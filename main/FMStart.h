@@ -21,7 +21,7 @@ class FMStart final : public QMainWindow, public cacheapi::Unloadable
     Q_DISABLE_COPY_MOVE(FMStart)
 public:
     // Toolbar buttons by number.
-    enum ToolButton { Warengruppen = 1, Artikeltypen, Kunden, Negativliste, Parameter, Beenden };
+    enum ToolButton { Warengruppen = 1, Artikeltypen, Kunden, Negativliste, Parameter, Beenden, Stapellaeufe };
 
     explicit FMStart(QWidget *parent = nullptr);
     ~FMStart() override;
@@ -48,6 +48,7 @@ public:
     void BUBmecat_Click();
 
     void mLogin_Click();
+    void mStapel_Click();
     void Beenden_Click();
     void HilfeUeber_Click();
     void mProgrammverlauf_Click();
@@ -60,7 +61,10 @@ private:
     void buildToolbar();
     void fillTenants();
     void selectTenant(int index, const QString &handler);
-    void runFrameJob(QPushButton *button, const QString &handler, const std::function<void()> &job);
+    bool runFrameJob(QPushButton *button, const QString &handler, const std::function<void()> &job);
+    // The server took a job: say so in the status bar and show it in an open monitor.
+    void announceJob(const QString &caption);
+    void clearStatusOnNextAction();
     template <class T> void showEditor();
     void unloadLater();
 

@@ -58,6 +58,7 @@ void fmbmecat::BUStart_Click()
     try {
         cacheapi::BeginServerWork(false, false);
         const auto outcome = orvanta::jobs::bmecat(m_datum->date());
+        emit jobStarted();
         if (outcome == orvanta::jobs::GatewayOutcome::Unreachable) {
             // The catalogue is built on the main server; only the gateway's import is missing.
             // "Start" stays off: a fresh dialog is needed for another try.

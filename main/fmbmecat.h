@@ -19,6 +19,9 @@ public:
     void Form_Unload() override {}
     void BUStart_Click();
 
+signals:
+    void jobStarted(); // the main server took the catalogue build
+
 protected:
     bool event(QEvent *event) override;
 

@@ -1,28 +1,17 @@
 #include "server/batch.h"
 
 #include "server/log.h"
-#include "server/sqlutil.h"
+#include "server/runlog.h"
 #include "server/values.h"
 
-#include <QDateTime>
 #include <QDir>
-
-#include <thread>
+#include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
 
 namespace server {
 
 namespace {
-// The run a batch thread works for, so BatchContext::progress finds its record.
-thread_local qint64 t_runId = 0;
-
-// The run records are written outside a run's transaction, while another run may hold the
-// write lock for long; a record must not get lost for that.
-constexpr int RecordLockWaitMsec = 10 * 60 * 1000;
-
-QString now() { return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s); }
-
 QString argsText(const QVariantList &args)
 {
     QStringList parts;
@@ -32,80 +21,110 @@ QString argsText(const QVariantList &args)
 }
 } // namespace
 
-void BatchContext::progress(const QString &text)
-{
-    if (!t_runId)
-        return;
-    try {
-        QSqlQuery &q = sql::prepared(db, u"UPDATE batch_runs SET outcome=? WHERE id=?"_s);
-        q.bindValue(0, QString(u"läuft: "_s + text));
-        q.bindValue(1, t_runId);
-        sql::exec(q);
-        q.finish();
-    } catch (const factory::Error &) {
-        // Progress is a courtesy; the run goes on without it.
-    }
-}
+void BatchContext::progress(const QString &text) { runlog::setProgress(dataDir, runId, text); }
 
-BatchRunner::BatchRunner(QString dataDir, QString outputDir)
+BatchRunner::BatchRunner(QString dataDir, QString outputDir, int workers)
     : m_dataDir(std::move(dataDir)), m_outputDir(std::move(outputDir))
 {
+    for (int i = 0; i < std::max(1, workers); ++i)
+        m_workers.emplace_back([this] { work(); });
 }
 
-void BatchRunner::launch(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant,
-                         const QVariantList &args, BatchWork work)
+BatchRunner::~BatchRunner()
 {
-    int serial;
+    dropWaiting();
     {
         std::lock_guard lock(m_mutex);
-        ++m_running;
-        serial = ++m_serial;
+        m_stopping = true;
     }
-    std::thread([this, ns, startedBy, job, tenant, args, work = std::move(work), serial] {
-        run(ns, startedBy, job, tenant, args, work, serial);
+    m_wake.notify_all();
+    for (std::thread &t : m_workers)
+        t.join();
+}
+
+void BatchRunner::launch(const store::Namespace &ns, int jobNumber, BatchRequest request)
+{
+    Queued item{ns, std::move(request)};
+    try {
+        item.runId = runlog::add(m_dataDir, {ns.name, item.request.job, item.request.tenant,
+                                             argsText(item.request.args), item.request.startedBy});
+    } catch (const factory::Error &e) {
+        // The call that asked for the run has been answered: run it all the same.
+        log::line(u"batch (%1): %2 not recorded: %3"_s.arg(ns.name, item.request.job, e.description()));
+    }
+    log::line(u"batch %1 (%2): %3 queued for job %4"_s.arg(item.runId).arg(ns.name, item.request.job).arg(jobNumber));
+    {
         std::lock_guard lock(m_mutex);
-        if (--m_running == 0)
+        item.serial = ++m_serial;
+        ++m_busy;
+        m_queue.push_back(std::move(item));
+    }
+    m_wake.notify_one();
+}
+
+void BatchRunner::dropWaiting()
+{
+    std::deque<Queued> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_queue);
+        m_busy -= int(dropped.size());
+        if (m_busy == 0)
             m_idle.notify_all();
-    }).detach();
+    }
+    for (const Queued &item : dropped)
+        runlog::finish(m_dataDir, item.runId, false, u"Fehler: abgebrochen (Server beendet)"_s, QString());
 }
 
 bool BatchRunner::waitAll(int msec)
 {
     std::unique_lock lock(m_mutex);
-    return m_idle.wait_for(lock, std::chrono::milliseconds(msec), [this] { return m_running == 0; });
+    return m_idle.wait_for(lock, std::chrono::milliseconds(msec), [this] { return m_busy == 0; });
 }
 
-void BatchRunner::run(const store::Namespace &ns, int startedBy, const QString &job, const QString &tenant,
-                      const QVariantList &args, const BatchWork &work, int serial)
+void BatchRunner::work()
 {
-    const QString connection = u"batch-"_s + QString::number(serial);
-    qint64 runId = 0;
+    for (;;) {
+        Queued item;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            item = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        run(item);
+        item = {}; // the work's captures (a release marker) go with the run
+        std::lock_guard lock(m_mutex);
+        if (--m_busy == 0)
+            m_idle.notify_all();
+    }
+}
+
+void BatchRunner::run(Queued &item)
+{
+    const QString connection = u"batch-"_s + QString::number(item.serial);
+    const QString &job = item.request.job;
+    const QString &ns = item.ns.name;
     try {
         BatchContext ctx;
-        ctx.db = store::open(ns.path, connection);
-        ctx.ns = ns.name;
+        ctx.db = store::open(item.ns.path, connection);
+        ctx.ns = ns;
         ctx.dataDir = m_dataDir;
         ctx.outputDir = m_outputDir;
-        ctx.tenant = tenant;
-        ctx.args = args;
-        {
-            QSqlQuery &q = sql::prepared(
-                ctx.db, u"INSERT INTO batch_runs(job, tenant, args, started, outcome) VALUES(?,?,?,?,'läuft')"_s);
-            q.bindValue(0, job);
-            q.bindValue(1, tenant);
-            q.bindValue(2, argsText(args));
-            q.bindValue(3, now());
-            sql::execPatiently(q, RecordLockWaitMsec);
-            runId = q.lastInsertId().toLongLong();
-            q.finish();
-        }
-        log::line(u"batch %1 (%2): %3 started for job %4"_s.arg(runId).arg(ns.name, job).arg(startedBy));
+        ctx.tenant = item.request.tenant;
+        ctx.args = item.request.args;
+        ctx.runId = item.runId;
+        runlog::setRunning(m_dataDir, item.runId);
+        log::line(u"batch %1 (%2): %3 started"_s.arg(item.runId).arg(ns, job));
         QDir().mkpath(m_outputDir);
-        t_runId = runId;
         QString outcome;
+        bool ok = false;
         try {
-            const QString answer = work(ctx);
+            const QString answer = item.request.work(ctx);
             outcome = answer.isEmpty() ? u"ok"_s : u"ok: "_s + answer;
+            ok = true;
         } catch (const factory::Error &e) {
             outcome = u"Fehler: "_s + e.description();
         } catch (const std::exception &e) {
@@ -113,22 +132,17 @@ void BatchRunner::run(const store::Namespace &ns, int startedBy, const QString &
         } catch (...) {
             outcome = u"Fehler: unbekannter Fehler"_s;
         }
-        t_runId = 0;
         // Whatever the work left open is not to be kept.
         QSqlQuery(ctx.db).exec(u"ROLLBACK"_s);
-        QSqlQuery &q = sql::prepared(ctx.db, u"UPDATE batch_runs SET ended=?, outcome=? WHERE id=?"_s);
-        q.bindValue(0, now());
-        q.bindValue(1, outcome);
-        q.bindValue(2, runId);
-        sql::execPatiently(q, RecordLockWaitMsec);
-        q.finish();
-        log::line(u"batch %1 (%2): %3 ended, %4"_s.arg(runId).arg(ns.name, job, outcome));
+        runlog::finish(m_dataDir, item.runId, ok, outcome, ctx.outputFile);
+        log::line(u"batch %1 (%2): %3 ended, %4"_s.arg(item.runId).arg(ns, job, outcome));
     } catch (const factory::Error &e) {
-        log::line(u"batch %1 (%2): %3 failed: %4"_s.arg(runId).arg(ns.name, job, e.description()));
+        runlog::finish(m_dataDir, item.runId, false, u"Fehler: "_s + e.description(), QString());
+        log::line(u"batch %1 (%2): %3 failed: %4"_s.arg(item.runId).arg(ns, job, e.description()));
     } catch (...) {
-        log::line(u"batch %1 (%2): %3 failed"_s.arg(runId).arg(ns.name, job));
+        runlog::finish(m_dataDir, item.runId, false, u"Fehler: unbekannter Fehler"_s, QString());
+        log::line(u"batch %1 (%2): %3 failed"_s.arg(item.runId).arg(ns, job));
     }
-    t_runId = 0;
     store::close(connection);
 }
 

@@ -1,6 +1,7 @@
 #include "server/builtin.h"
 
 #include "server/job.h"
+#include "server/runlog.h"
 #include "server/values.h"
 
 #include <QSqlQuery>
@@ -63,13 +64,14 @@ ClassDecl batchRuns()
 {
     ClassDecl c;
     c.name = u"Varelo.Batch"_s;
+    // Runs([tenant [, limit]]): see runlog::list. Read whole: a monitor asks often for a few rows.
     c.queries.insert(u"runs"_s, [](CallContext &ctx, const QVariantList &args) {
-        expectCount(args, 0, u"Varelo.Batch Runs"_s);
-        auto q = std::make_unique<QSqlQuery>(ctx.db());
-        q->setForwardOnly(true);
-        if (!q->exec(u"SELECT id, job, tenant, args, started, ended, outcome FROM batch_runs ORDER BY id DESC"_s))
-            throw Error(Code::Storage, u"Laufliste nicht zu lesen"_s);
-        return rowsFromSql(7, std::move(q));
+        if (args.size() > 2)
+            throw Error(Code::ArgumentCount, u"Varelo.Batch Runs erwartet höchstens 2 Argumente, nicht "_s
+                                                 + QString::number(args.size()));
+        const QString tenant = args.isEmpty() ? QString() : values::text(args[0]).trimmed();
+        const double limit = args.size() < 2 ? 0 : values::text(args[1]).toDouble();
+        return rowsFromList(11, runlog::list(ctx.dataDir(), ctx.ns(), tenant, int(std::clamp(limit, 0.0, 1e5))));
     });
     return c;
 }

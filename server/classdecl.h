@@ -37,7 +37,9 @@ struct BatchContext
     QString outputDir; // <data>/output, shared by the namespaces of this server, created on demand
     QString tenant;
     QVariantList args;
-    void progress(const QString &text); // kept in the run record
+    QString outputFile; // set by the work: the file it wrote, kept in the run record
+    qint64 runId = 0;
+    void progress(const QString &text); // kept in the run record at once, readable while the run goes on
 };
 using BatchWork = std::function<QString(BatchContext &)>; // answers the outcome text; throws to fail
 

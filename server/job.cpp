@@ -399,7 +399,7 @@ void Job::afterAnswer()
     std::vector<PendingBatch> ready;
     ready.swap(m_ready);
     for (PendingBatch &b : ready)
-        m_server.batches->launch(*m_ns, m_number, b.job, b.tenant, b.args, std::move(b.work));
+        m_server.batches->launch(*m_ns, m_number, std::move(b));
 }
 
 int Job::newList(const QStringList &records)
@@ -426,7 +426,18 @@ QString Job::xecute(const QString &line) { return m_interpreter.execute(line, *t
 
 void Job::startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work)
 {
-    m_pending.push_back({job, tenant, args, std::move(work)});
+    m_pending.push_back({job, tenant, signedInUser(), args, std::move(work)});
+}
+
+QString Job::signedInUser()
+{
+    // The personnel code the client's sign-in sets in the job ("S ...,PERSONAL=...").
+    const m::Locals &locals = m_interpreter.locals();
+    const auto var = locals.constFind(u"PERSONAL"_s);
+    if (var == locals.constEnd())
+        return {};
+    const auto value = var->find(QStringList());
+    return value == var->end() ? QString() : value->second;
 }
 
 std::optional<QString> Job::globalGet(const QString &name, const QStringList &subscripts)

@@ -53,18 +53,14 @@ public:
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
     std::optional<QStringList> takeList(int handle);
     ServerContext &server() { return m_server; }
+    // Who is signed in on this job, as far as the server knows: "" when nobody.
+    QString signedInUser();
 
     static constexpr int MaxOpenHandles = 1000;
     static constexpr int MaxArguments = 16;
 
 private:
-    struct PendingBatch
-    {
-        QString job;
-        QString tenant;
-        QVariantList args;
-        BatchWork work;
-    };
+    using PendingBatch = BatchRequest;
 
     QCborValue dispatch(const QString &op, const QCborMap &request, bool &closeAfter);
     QCborValue hello(const QCborMap &request, bool &closeAfter);

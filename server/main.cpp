@@ -1,4 +1,5 @@
 // varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
+//               [--batch-workers N]
 
 #include "server/builtin.h"
 #include "server/log.h"
@@ -72,6 +73,8 @@ int main(int argc, char *argv[])
     parser.addOption({u"namespace"_s, u"A namespace to serve (repeatable; default VARELO)."_s, u"NAME"_s});
     parser.addOption({u"seed"_s, u"Fill new namespaces with the demo business (\"demo\")."_s, u"WHAT"_s});
     parser.addOption({u"scale"_s, u"Multiplies the demo customers and suppliers."_s, u"N"_s, u"1"_s});
+    parser.addOption({u"batch-workers"_s, u"Batch runs at once; the rest wait their turn."_s, u"N"_s,
+                      QString::number(server::BatchRunner::DefaultWorkers)});
     parser.process(app);
 
     QHostAddress address;
@@ -86,6 +89,10 @@ int main(int argc, char *argv[])
     const int scale = parser.value(u"scale"_s).toInt(&scaleOk);
     if (!scaleOk || scale < 1)
         fail(u"--scale expects a whole number of at least 1"_s);
+    bool workersOk = false;
+    const int workers = parser.value(u"batch-workers"_s).toInt(&workersOk);
+    if (!workersOk || workers < 1 || workers > 64)
+        fail(u"--batch-workers expects a whole number from 1 to 64"_s);
 
     server::ServerContext context;
     const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
@@ -93,7 +100,7 @@ int main(int argc, char *argv[])
         fail(u"cannot create the data folder "_s + dataDir);
     context.dataDir = dataDir;
     context.outputDir = dataDir + u"/output"_s;
-    context.batches = std::make_unique<server::BatchRunner>(context.dataDir, context.outputDir);
+    context.batches = std::make_unique<server::BatchRunner>(context.dataDir, context.outputDir, workers);
 
     QStringList names = parser.values(u"namespace"_s);
     if (names.isEmpty())
@@ -145,6 +152,7 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     server::log::line(u"varelo-server: shutting down"_s);
     server.shutdown();
+    context.batches->dropWaiting();
     if (!context.batches->waitAll(10000)) {
         // Runs still busy are recorded as cut off at the next start.
         server::log::line(u"varelo-server: batch runs still busy, leaving them"_s);

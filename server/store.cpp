@@ -1,6 +1,7 @@
 #include "server/store.h"
 
 #include "server/log.h"
+#include "server/runlog.h"
 #include "server/sqlutil.h"
 
 #include <QFile>
@@ -109,10 +110,6 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         sql::exec(db, u"BEGIN IMMEDIATE"_s);
         sql::exec(db, u"CREATE TABLE IF NOT EXISTS globals (name TEXT NOT NULL, key TEXT NOT NULL, value,"
                       " PRIMARY KEY(name, key)) WITHOUT ROWID"_s);
-        sql::exec(db, u"CREATE TABLE IF NOT EXISTS batch_runs (id INTEGER PRIMARY KEY, job TEXT, tenant TEXT,"
-                      " args TEXT, started TEXT, ended TEXT, outcome TEXT)"_s);
-        // Runs the last server left unfinished were cut off by its end.
-        sql::exec(db, u"UPDATE batch_runs SET outcome='Fehler: abgebrochen (Server beendet)' WHERE ended IS NULL"_s);
         for (const ClassDecl *decl : registry.all())
             createTable(db, *decl);
         sql::exec(db, u"COMMIT"_s);
@@ -126,6 +123,7 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
             }
             sql::exec(db, u"COMMIT"_s);
         }
+        runlog::prepare(QFileInfo(ns.path).absolutePath(), db, ns);
         sql::exec(db, u"PRAGMA optimize"_s);
     } catch (...) {
         close(connection);

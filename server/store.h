@@ -24,7 +24,7 @@ void createTable(QSqlDatabase db, const ClassDecl &decl);
 // True when the class's table has every declared column (no write needed).
 bool tableComplete(QSqlDatabase db, const ClassDecl &decl);
 
-// Creates every declared table, "globals" and the run records; seeds the demo business
+// Creates every declared table, "globals" and the run records (server/runlog.h); seeds the demo business
 // (one transaction) when asked and the database is new. Throws factory::Error.
 void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int scale);
 

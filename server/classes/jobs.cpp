@@ -31,15 +31,17 @@ namespace {
 constexpr int RunLockWaitMsec = 10 * 60 * 1000;
 
 // False when a transaction is open already (the caller's then holds the work).
-bool beginWriting(QSqlDatabase &db)
+bool beginWriting(BatchContext &b)
 {
     QDeadlineTimer deadline(RunLockWaitMsec);
-    for (;;) {
-        QSqlQuery q(db);
+    for (bool told = false;; told = true) {
+        QSqlQuery q(b.db);
         if (q.exec(u"BEGIN IMMEDIATE"_s))
             return true;
         if (!server::sql::isBusy(q.lastError()))
             return false;
+        if (!told)
+            b.progress(u"wartet auf die Datenbank (ein anderer Job schreibt)"_s);
         // Each try already waited out the connection's busy timeout.
         if (deadline.hasExpired())
             throw factory::Error(factory::ErrorCode::Storage,
@@ -50,7 +52,7 @@ bool beginWriting(QSqlDatabase &db)
 // A job's writes are all or nothing, like a call's.
 QString inTransaction(BatchContext &b, const std::function<QString()> &work)
 {
-    const bool own = beginWriting(b.db);
+    const bool own = beginWriting(b);
     try {
         QString outcome = work();
         if (own && !b.db.commit())
@@ -169,6 +171,7 @@ QVariant ftpaufbau(CallContext &ctx, const QVariantList &args)
                 b.progress(QString::number(articles) + u" Artikel, "_s + QString::number(conds.conditions)
                            + u" Konditionen aufgebaut"_s);
                 writeExport(b.db, {firma}, prefix, outputPath(b, target));
+                b.outputFile = target;
                 return QString::number(articles) + u" Artikel und "_s + QString::number(conds.conditions)
                        + u" Konditionen nach "_s + target + u" übertragen"_s;
             });
@@ -214,6 +217,7 @@ QVariant bmecat(CallContext &ctx, const QVariantList &args)
     ctx.startBatch(u"bmecat"_s, firma, {day->toString(Qt::ISODate)}, [firma, day = *day, fileName](BatchContext &b) -> QString {
         return inTransaction(b, [&]() -> QString {
             const int n = writeCatalogue(b.db, firma, day, outputPath(b, fileName));
+            b.outputFile = fileName;
             return QString::number(n) + u" Artikel in "_s + fileName;
         });
     });
@@ -292,6 +296,7 @@ QVariant startFreischalten(CallContext &ctx, const QString &prefix, const QVaria
             while (q.next())
                 firmen << text(q.value(0));
             const ExportCount c = writeExport(b.db, firmen, prefix, outputPath(b, fileName));
+            b.outputFile = fileName;
             return QString::number(c.articles) + u" Artikel und "_s + QString::number(c.conditions)
                    + u" Konditionen von "_s + QString::number(c.tenants) + u" Mandanten nach "_s + fileName
                    + u" freigeschaltet"_s;

@@ -16,18 +16,19 @@ QString x(factory::Factory &f, const QString &line) { return f.Static(u"VR.Windo
 
 struct Run
 {
-    QString id, job, tenant, args, started, ended, outcome;
+    QString id, job, tenant, args, started, ended, outcome, state, startedBy, outputFile;
 };
 
-QList<Run> runs(factory::Factory &f)
+QList<Run> runs(factory::Factory &f, const QVariantList &args = {})
 {
     QList<Run> list;
     auto rs = f.ResultSet(u"Varelo.Batch"_s, u"Runs"_s);
-    rs->Execute();
+    rs->Execute(args);
     while (rs->Next()) {
         list.append({rs->GetData(1).toString(), rs->GetData(2).toString(), rs->GetData(3).toString(),
                      rs->GetData(4).toString(), rs->GetData(5).toString(), rs->GetData(6).toString(),
-                     rs->GetData(7).toString()});
+                     rs->GetData(7).toString(), rs->GetData(8).toString(), rs->GetData(9).toString(),
+                     rs->GetData(10).toString()});
     }
     rs->Close();
     return list;
@@ -62,6 +63,7 @@ private slots:
     void serverNumberedObjects();
     void batchRunIsRecordedAfterTheCall();
     void batchOfAnUndoneTransactionNeverStarts();
+    void poolQueuesAndAKilledServersRunsReadCutOff();
 
 private:
     std::unique_ptr<TestServer> m_server;
@@ -319,7 +321,11 @@ void tst_serverjobs::batchRunIsRecordedAfterTheCall()
     QCOMPARE(newest.tenant, u"1"_s);
     QCOMPARE(newest.args, u"1|orvanta.wexl"_s);
     QVERIFY2(newest.outcome.startsWith(u"ok"_s), qPrintable(newest.outcome));
+    QCOMPARE(newest.state, u"fertig"_s);
     QVERIFY(newest.id.toInt() > list.at(1).id.toInt()); // newest first
+    const QList<Run> limited = runs(m_b, {u"1"_s, 1});
+    QCOMPARE(limited.size(), 1);
+    QCOMPARE(limited.first().id, newest.id);
     QVERIFY(!newest.started.isEmpty() && newest.ended >= newest.started);
 }
 
@@ -346,6 +352,43 @@ void tst_serverjobs::batchOfAnUndoneTransactionNeverStarts()
     m_a.Static(u"orvanta.kond"_s)->call(u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s});
     x(m_a, u"TCOMMIT"_s);
     QTRY_COMPARE_WITH_TIMEOUT(runs(m_b).size(), before + 1, 10000);
+}
+
+void tst_serverjobs::poolQueuesAndAKilledServersRunsReadCutOff()
+{
+    TestServer::Options options;
+    options.extraArgs = {u"--batch-workers"_s, u"1"_s};
+    TestServer server(options);
+    QVERIFY(server.start());
+    factory::Factory holder, starter;
+    QVERIFY(holder.Connect(server.connectionString()));
+    QVERIFY(starter.Connect(server.connectionString()));
+    // The first run waits for the write lock the holder keeps; the second for the one worker.
+    x(holder, u"TSTART  S ^HALT=1"_s);
+    x(starter, u"S FIRMA=1,PERSONAL=\"MUE\""_s);
+    for (const QString &job : {u"genartikel"_s, u"genkond"_s}) {
+        const QString cls = job == u"genkond" ? u"orvanta.kond"_s : u"orvanta.wexlartikel"_s;
+        QCOMPARE(starter.Static(cls)->call(job, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
+    }
+    const auto states = [&] {
+        QStringList list;
+        for (const Run &r : runs(starter, {u"1"_s, 10}))
+            list << r.job + u'|' + r.state + u'|' + r.startedBy;
+        return list;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(states(), (QStringList{u"genkond|wartet|MUE"_s, u"genartikel|läuft|MUE"_s}), 5000);
+    QCOMPARE(runs(starter).first().outcome, u"wartet"_s);
+
+    server.kill();
+    QVERIFY(server.restart());
+    factory::Factory reader;
+    QVERIFY(reader.Connect(server.connectionString()));
+    const QList<Run> after = runs(reader);
+    QCOMPARE(after.size(), 2);
+    for (const Run &r : after) {
+        QCOMPARE(r.state, u"Fehler"_s);
+        QCOMPARE(r.outcome, u"Fehler: abgebrochen (Server beendet)"_s);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_serverjobs)

@@ -42,6 +42,7 @@ bool TestServer::start()
         args << u"--namespace"_s << ns;
     if (m_options.seedDemo)
         args << u"--seed"_s << u"demo"_s << u"--scale"_s << QString::number(m_options.scale);
+    args << m_options.extraArgs;
     m_process->start(serverPath(), args);
     if (!m_process->waitForStarted(10000)) {
         qWarning("varelo-server did not start: %s", qPrintable(m_process->errorString()));

@@ -18,6 +18,7 @@ public:
         int scale = 1;
         QStringList namespaces = {QStringLiteral("VARELO")};
         QString dataDir; // empty: a fresh temporary folder
+        QStringList extraArgs; // further command-line options, e.g. "--batch-workers", "1"
     };
     TestServer();
     explicit TestServer(Options options);

@@ -1,0 +1,187 @@
+#include "server/runlog.h"
+
+#include "server/log.h"
+#include "server/sqlutil.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSqlQuery>
+
+#include <atomic>
+
+using namespace Qt::StringLiterals;
+
+namespace server::runlog {
+
+namespace {
+
+// Other writers of the records hold them for one short statement each; a server that
+// shares the folder may be busy a little longer.
+constexpr int RecordWaitMsec = 60 * 1000;
+
+const QString CutOff = u"Fehler: abgebrochen (Server beendet)"_s;
+
+QString now() { return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s); }
+
+// A connection for one use on the calling thread: records are written from connection
+// threads and batch workers alike, each seldom.
+class Connection
+{
+public:
+    explicit Connection(const QString &dataDir)
+        : m_name(u"runlog-"_s + QString::number(s_serial.fetch_add(1))), m_db(store::open(path(dataDir), m_name))
+    {
+    }
+    ~Connection()
+    {
+        m_db = QSqlDatabase();
+        store::close(m_name);
+    }
+    Q_DISABLE_COPY_MOVE(Connection)
+
+    QSqlQuery query(const QString &text)
+    {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.prepare(text))
+            sql::fail(q);
+        return q;
+    }
+    QSqlDatabase &db() { return m_db; }
+
+private:
+    static inline std::atomic<int> s_serial{0};
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+void createRecords(Connection &c)
+{
+    sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
+                      " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT, outcome TEXT,"
+                      " output TEXT)"_s);
+    sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_ns ON runs (ns, id)"_s);
+    sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_tenant ON runs (tenant, id)"_s);
+}
+
+// Older servers kept the records in the namespace itself (table batch_runs).
+void takeOverOldRecords(Connection &c, QSqlDatabase mainDb, const QString &ns)
+{
+    QSqlQuery exists(mainDb);
+    if (!exists.exec(u"SELECT 1 FROM sqlite_master WHERE type='table' AND name='batch_runs'"_s))
+        sql::fail(exists);
+    if (!exists.next())
+        return;
+    exists.finish();
+    QSqlQuery old(mainDb);
+    old.setForwardOnly(true);
+    if (!old.exec(u"SELECT job, IFNULL(tenant, ''), args, started, ended, outcome FROM batch_runs ORDER BY id"_s))
+        sql::fail(old);
+    sql::exec(c.db(), u"BEGIN IMMEDIATE"_s);
+    QSqlQuery insert = c.query(u"INSERT INTO runs (ns, job, tenant, args, startedby, started, ended, state, outcome)"
+                               " VALUES (?, ?, ?, ?, '', ?, ?, ?, ?)"_s);
+    while (old.next()) {
+        const QString outcome = old.value(5).toString();
+        const QString state = outcome.startsWith(u"ok"_s) ? Done : old.value(4).isNull() ? Running : Failed;
+        insert.bindValue(0, ns);
+        for (int i = 0; i < 5; ++i)
+            insert.bindValue(i + 1, old.value(i));
+        insert.bindValue(6, state);
+        insert.bindValue(7, outcome);
+        sql::exec(insert);
+    }
+    sql::exec(c.db(), u"COMMIT"_s);
+    old.finish();
+    sql::exec(mainDb, u"DROP TABLE batch_runs"_s);
+}
+
+void updatePatiently(const QString &dataDir, qint64 id, const QString &what, const QString &sql,
+                     const QVariantList &binds)
+{
+    if (!id)
+        return;
+    try {
+        Connection c(dataDir);
+        QSqlQuery q = c.query(sql);
+        for (qsizetype i = 0; i < binds.size(); ++i)
+            q.bindValue(int(i), binds[i]);
+        q.bindValue(int(binds.size()), id);
+        sql::execPatiently(q, RecordWaitMsec);
+    } catch (const factory::Error &e) {
+        log::line(u"batch %1: %2 not recorded: %3"_s.arg(id).arg(what, e.description()));
+    }
+}
+
+} // namespace
+
+QString path(const QString &dataDir) { return QDir(dataDir).filePath(u"batch-runs.sqlite"_s); }
+
+void prepare(const QString &dataDir, QSqlDatabase mainDb, const store::Namespace &ns)
+{
+    Connection c(dataDir);
+    createRecords(c);
+    takeOverOldRecords(c, mainDb, ns.name);
+    QSqlQuery cut = c.query(u"UPDATE runs SET state=?, outcome=? WHERE ns=? AND state IN (?, ?)"_s);
+    cut.bindValue(0, Failed);
+    cut.bindValue(1, CutOff);
+    cut.bindValue(2, ns.name);
+    cut.bindValue(3, Waiting);
+    cut.bindValue(4, Running);
+    sql::execPatiently(cut, RecordWaitMsec);
+}
+
+qint64 add(const QString &dataDir, const NewRun &run)
+{
+    Connection c(dataDir);
+    QSqlQuery q = c.query(u"INSERT INTO runs (ns, job, tenant, args, startedby, started, state, outcome)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s);
+    // A null text would be stored as NULL, which no tenant comparison matches.
+    const auto text = [](const QString &t) { return t.isNull() ? u""_s : t; };
+    const QVariantList binds{run.ns, text(run.job), text(run.tenant), text(run.args), text(run.startedBy), now(),
+                             Waiting, Waiting};
+    for (qsizetype i = 0; i < binds.size(); ++i)
+        q.bindValue(int(i), binds[i]);
+    sql::execPatiently(q, RecordWaitMsec);
+    return q.lastInsertId().toLongLong();
+}
+
+void setRunning(const QString &dataDir, qint64 id)
+{
+    updatePatiently(dataDir, id, u"start"_s, u"UPDATE runs SET state=?, outcome=? WHERE id=?"_s, {Running, Running});
+}
+
+void setProgress(const QString &dataDir, qint64 id, const QString &text)
+{
+    updatePatiently(dataDir, id, u"progress"_s, u"UPDATE runs SET outcome=? WHERE id=?"_s,
+                    {QString(Running + u": "_s + text)});
+}
+
+void finish(const QString &dataDir, qint64 id, bool ok, const QString &outcome, const QString &outputFile)
+{
+    updatePatiently(dataDir, id, u"end"_s, u"UPDATE runs SET ended=?, state=?, outcome=?, output=? WHERE id=?"_s,
+                    {now(), ok ? Done : Failed, outcome, ok ? outputFile : QString()});
+}
+
+QList<QVariantList> list(const QString &dataDir, const QString &ns, const QString &tenant, int limit)
+{
+    Connection c(dataDir);
+    const QString columns = u"SELECT id, job, tenant, args, started, ended, outcome, state, startedby, output, ns"
+                            " FROM runs"_s;
+    QSqlQuery q = tenant.isEmpty()
+                      ? c.query(columns + u" WHERE ns=? ORDER BY id DESC LIMIT ?"_s)
+                      : c.query(columns + u" WHERE tenant IN (?, '') ORDER BY id DESC LIMIT ?"_s);
+    q.bindValue(0, tenant.isEmpty() ? ns : tenant);
+    q.bindValue(1, limit > 0 ? limit : -1);
+    sql::exec(q);
+    QList<QVariantList> rows;
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(11);
+        for (int i = 0; i < 11; ++i)
+            row.append(q.value(i).isNull() ? QVariant(QString()) : q.value(i));
+        rows.append(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace server::runlog
