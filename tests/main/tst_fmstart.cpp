@@ -286,18 +286,21 @@ void tst_FMStart::menusAndToolbar()
     QCOMPARE(menus[1]->text(), u"&Hilfe"_s);
     QStringList datei;
     for (QAction *a : menus[0]->menu()->actions())
-        datei << (a->isSeparator() ? u"-"_s : a->objectName() + u'=' + a->text());
-    QCOMPARE(datei, (QStringList{u"mLogin=&Login"_s, u"-"_s, u"Beenden=&Beenden"_s}));
+        datei << (a->isSeparator() ? u"-"_s
+                                   : a->objectName() + u'=' + a->text() + u'='
+                                         + a->shortcut().toString(QKeySequence::PortableText));
+    QCOMPARE(datei, (QStringList{u"mLogin=&Login="_s, u"mStapel=Stapel&läufe=Ctrl+L"_s, u"-"_s,
+                                 u"Beenden=&Beenden="_s}));
     QStringList hilfe;
     for (QAction *a : menus[1]->menu()->actions())
         hilfe << a->objectName() + u'=' + a->text() + u'=' + a->shortcut().toString(QKeySequence::PortableText);
     QCOMPARE(hilfe, (QStringList{u"HilfeUeber=Hilfe &über ...=F1"_s, u"mProgrammverlauf=Programmverlauf=Ctrl+F1"_s}));
 
     const QStringList captions = {u"Warengruppen"_s, u"Artikeltypen"_s, u"Kunden"_s,
-                                  u"Negativliste Lieferanten"_s, u"Parameter"_s, u"Beenden"_s};
+                                  u"Negativliste Lieferanten"_s, u"Parameter"_s, u"Beenden"_s, u"Stapelläufe"_s};
     auto *toolbar = child<QToolBar>(u"tool1"_s);
-    QCOMPARE(toolbar->actions().size(), 6);
-    for (int i = 0; i < 6; ++i) {
+    QCOMPARE(toolbar->actions().size(), 7);
+    for (int i = 0; i < 7; ++i) {
         QCOMPARE(toolbar->actions()[i], m_window->toolButton(i + 1));
         QCOMPARE(toolbar->actions()[i]->text(), captions[i]);
         QCOMPARE(toolbar->actions()[i]->toolTip(), captions[i]);
@@ -306,7 +309,7 @@ void tst_FMStart::menusAndToolbar()
     QCOMPARE(child<QGroupBox>(u"frftp"_s)->title(), u"ftp Server Orvanta"_s);
     // Numbers outside the toolbar do nothing.
     m_window->tool1_ButtonClick(0);
-    m_window->tool1_ButtonClick(7);
+    m_window->tool1_ButtonClick(8);
     QVERIFY(m_window);
     QVERIFY(!m_fx->endeCalled);
 }
