@@ -26,6 +26,7 @@ public:
     void integer(qint64 v);
     void real(double v);
     void null() { m_out.append(char(0xf6)); }
+    void boolean(bool b) { m_out.append(char(b ? 0xf5 : 0xf4)); }
     // A late-bound value: text, integer or double; anything else goes as its text.
     // An empty QVariant is "", as the late-bound caller has no null.
     void value(const QVariant &v);

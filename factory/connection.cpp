@@ -1,5 +1,6 @@
 #include "factory/connection.h"
 
+#include "factory/securechannel.h"
 #include "factory/wire.h"
 
 #include <QtEndian>
@@ -86,32 +87,52 @@ bool Connection::open(const Address &address, int connectTimeoutMsec)
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_connected = true;
 
-    CborWriter &w = begin("hello"_L1, 2);
-    w.key("v"_L1);
-    w.integer(wire::ProtocolVersion);
-    w.key("ns"_L1);
-    w.text(address.ns);
+    const QDeadlineTimer deadline(connectTimeoutMsec);
+    auto left = [&] { return int(qMax<qint64>(1, deadline.remainingTime())); };
+    const QString pinnedAs = address.host.toLower() + u'[' + QString::number(address.port) + u']';
     try {
-        CborReader &r = exchange({"Connect"_L1, address.ns}, connectTimeoutMsec);
-        for (auto c = r.enterMap(); r.more(c);) {
-            const QByteArrayView key = r.textView();
-            if (key == "job")
-                m_job = int(r.integer());
-            else if (key == "ns")
-                m_ns = r.text();
-            else
-                r.skip();
+        if (hello(address.ns, connectTimeoutMsec)) {
+            securechannel::startClient(m_socket, pinnedAs, m_pins.get(), left());
+            hello(address.ns, left());
+        } else {
+            securechannel::checkPlain(pinnedAs, m_pins.get());
         }
-    } catch (const Error &) {
-        const bool answered = m_answered;
+    } catch (const Error &e) {
+        const bool answered = m_answered || (e.number() >= ErrorCode::CertificateChanged && e.number() <= ErrorCode::TlsFailed);
         close();
         if (answered)
-            throw; // a server that refuses is reached, and says why
+            throw; // a server that refuses is reached, and says why; a failed check is no retry either
         return false; // whatever listens there is no varelo-server
     }
     if (m_ns.isEmpty())
         m_ns = address.ns;
     return true;
+}
+
+// Offers TLS; a server that serves TLS only answers with the offer instead of the job.
+bool Connection::hello(const QString &ns, int timeoutMsec)
+{
+    CborWriter &w = begin("hello"_L1, 3);
+    w.key("v"_L1);
+    w.integer(wire::ProtocolVersion);
+    w.key("ns"_L1);
+    w.text(ns);
+    w.key("tls"_L1);
+    w.boolean(true);
+    CborReader &r = exchange({"Connect"_L1, ns}, timeoutMsec);
+    bool offered = false;
+    for (auto c = r.enterMap(); r.more(c);) {
+        const QByteArrayView key = r.textView();
+        if (key == "job")
+            m_job = int(r.integer());
+        else if (key == "ns")
+            m_ns = r.text();
+        else if (key == "tls")
+            offered = r.boolean() && !m_socket.isEncrypted();
+        else
+            r.skip();
+    }
+    return offered;
 }
 
 void Connection::close()
@@ -128,6 +149,8 @@ bool Connection::isConnected()
         return false;
     // Between calls nothing is due from the server. A read that does not wait tells: nothing
     // (still there), end of stream (gone), or bytes (its last words before closing).
+    if (m_socket.isEncrypted())
+        m_socket.waitForReadyRead(0); // TLS reads the socket only when asked to
     char probe;
     if (m_socket.read(&probe, 1) != 0 || m_socket.state() != QAbstractSocket::ConnectedState)
         close();
@@ -197,11 +220,12 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
             if (length > wire::MaxFrame)
                 broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
             frameEnd = 4 + qsizetype(length);
-            if (m_in.size() < frameEnd)
-                m_in.resize(frameEnd);
         }
         if (frameEnd >= 0 && have >= frameEnd)
             break;
+        // Grows with what arrives, not with what the length announces.
+        if (have == m_in.size())
+            m_in.resize(qMin(frameEnd, 2 * m_in.size()));
     }
     if (have > frameEnd) // strictly one answer a request: anything more puts us out of step
         broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);

@@ -9,13 +9,16 @@
 #include <QHash>
 #include <QDeadlineTimer>
 #include <QString>
-#include <QTcpSocket>
+#include <QSslSocket>
+
+#include <memory>
 
 #include <optional>
 #include <vector>
 
 namespace factory {
 
+class CertificatePins;
 using wire::CborReader;
 using wire::CborWriter;
 
@@ -60,8 +63,10 @@ public:
     Q_DISABLE_COPY_MOVE(Connection)
 
     // False when no varelo-server answered there; an answered refusal (unknown namespace,
-    // protocol version) throws.
+    // protocol version) throws, and so does a server failing the certificate check.
     bool open(const Address &address, int connectTimeoutMsec);
+    void setCertificatePins(std::shared_ptr<CertificatePins> pins) { m_pins = std::move(pins); }
+    bool isEncrypted() const { return m_socket.isEncrypted(); }
     void close();
     bool isOpen() const { return m_connected; } // no call has failed since open()
     // Also notices, without waiting, a server that has gone away since the last call.
@@ -86,8 +91,10 @@ public:
 private:
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
+    bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket; // plain until the server offers TLS
+    std::shared_ptr<CertificatePins> m_pins;
     QByteArray m_out;
     QByteArray m_in;
     CborWriter m_writer{m_out};

@@ -14,6 +14,11 @@ enum : int {
     NotConnected = 1004,      // no connection, or it broke during the call
     Timeout = 1005,           // no answer within the call limit
     BadConnectionString = 1006,
+    TlsRequired = 1010,        // the server serves TLS only; the client did not offer it
+    Busy = 1011,               // the server takes no further connection now
+    CertificateChanged = 1012, // (client side) not the certificate remembered for that address
+    PlainToPinned = 1013,      // (client side) unencrypted answer where a certificate is remembered
+    TlsFailed = 1014,          // (client side) the TLS handshake failed
     UnknownClass = 2001,
     UnknownProperty = 2002,
     UnknownMethod = 2003,

@@ -1,5 +1,6 @@
 #include "factory/factory.h"
 
+#include "factory/certificatepins.h"
 #include "factory/connection.h"
 #include "factory/objects.h"
 
@@ -27,11 +28,16 @@ bool Factory::Connect(const QString &connectionString)
     // whose handles and objects are not theirs.
     auto conn = std::make_shared<Connection>();
     conn->setCallTimeout(m_callTimeout);
+    conn->setCertificatePins(m_pins ? m_pins : defaultCertificatePins());
     if (!conn->open(*address, m_connectTimeout))
         return false;
     m_conn = std::move(conn);
     return true;
 }
+
+void Factory::setCertificatePins(std::shared_ptr<CertificatePins> pins) { m_pins = std::move(pins); }
+
+bool Factory::isEncrypted() const { return m_conn && m_conn->isEncrypted(); }
 
 bool Factory::IsConnected() const { return m_conn && m_conn->isConnected(); }
 

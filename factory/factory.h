@@ -22,6 +22,7 @@
 namespace factory {
 
 class Connection; // wire-level connection, shared by a factory and the objects it made
+class CertificatePins; // remembered server certificates (certificatepins.h)
 
 // A server object opened by id or made with New.
 class Instance final
@@ -120,12 +121,16 @@ public:
     int jobNumber() const;               // server job ($J) of this connection, 0 when not connected
     void setConnectTimeout(int msec);    // default 3000
     void setCallTimeout(int msec);       // default 30000; a call without answer then fails (1005)
+    // Remembered server certificates (certificatepins.h); default: defaultCertificatePins().
+    void setCertificatePins(std::shared_ptr<CertificatePins> pins);
+    bool isEncrypted() const;            // the connection runs over TLS
 
 private:
     const std::shared_ptr<Connection> &connection(QLatin1StringView operation, const QString &className) const;
 
     std::shared_ptr<Connection> m_conn;
     quint64 m_pastRoundTrips = 0; // of connections closed before
+    std::shared_ptr<CertificatePins> m_pins;
     int m_connectTimeout = 3000;
     int m_callTimeout = 30000;
 };

@@ -1,7 +1,9 @@
 // varelo-cli: a command-line client for administrators and scripts.
+#include "factory/certificatepins.h"
 #include "factory/factory.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QStringList>
 
 #include <cstdio>
@@ -26,6 +28,28 @@ void err(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
+// Trust on first use in the CLI's own per-user settings (section "Zertifikate", one key per
+// "host[port]"), or with --tls-pin exactly the certificate given, remembering nothing.
+class CliPins final : public factory::CertificatePins
+{
+public:
+    explicit CliPins(QString required) : m_required(std::move(required)) {}
+    QString pinned(const QString &address) override
+    {
+        return m_required.isEmpty() ? settings().value(key(address)).toString() : m_required;
+    }
+    void remember(const QString &address, const QString &fingerprint) override
+    {
+        if (m_required.isEmpty())
+            settings().setValue(key(address), fingerprint);
+    }
+
+private:
+    static QSettings settings() { return QSettings(QSettings::IniFormat, QSettings::UserScope, u"Orvanta"_s, u"varelo-cli"_s); }
+    static QString key(const QString &address) { return u"Zertifikate/"_s + address; }
+    QString m_required;
+};
+
 // What the server wrote, ended by a line feed unless it ends with one or is empty.
 void line(const QString &text)
 {
@@ -38,11 +62,13 @@ int usage(const QString &problem = {})
 {
     if (!problem.isEmpty())
         err(u"varelo-cli: "_s + problem + u'\n');
-    err(u"Aufruf: varelo-cli [--conn \"cn_iptcp:ADRESSE[PORT]:NAMESPACE\"] [--timeout MS] BEFEHL ...\n"
+    err(u"Aufruf: varelo-cli [--conn \"cn_iptcp:ADRESSE[PORT]:NAMESPACE\"] [--timeout MS] [--tls-pin SHA256:…] BEFEHL ...\n"
         u"  xecute ZEILE                    M-Zeile ausführen, ausgeben, was sie schreibt\n"
         u"  open KLASSE ID                  Objekt öffnen: \"Name<TAB>Wert\" je Zeile\n"
         u"  query KLASSE ABFRAGE [ARG...]   Abfrage ausführen: eine Zeile je Treffer, Spalten mit TAB\n"
         u"  call KLASSE METHODE [ARG...]    Klassenmethode aufrufen, Antwort ausgeben\n"
+        u"--tls-pin: nur ein TLS-Server mit genau diesem Zertifikat; sonst wird das Zertifikat beim ersten Kontakt\n"
+        u"  gemerkt (~/.config/Orvanta/varelo-cli.ini) und danach verlangt.\n"
         u"Vorgabe für --conn: "_s
         + DefaultConnection + u'\n');
     return Usage;
@@ -94,6 +120,7 @@ int main(int argc, char **argv)
 
     QString conn = DefaultConnection;
     int timeout = 0;
+    QString tlsPin;
     while (!args.isEmpty() && args.front().startsWith(u"--"_s)) {
         const QString option = args.takeFirst();
         if (option == u"--help") {
@@ -116,6 +143,10 @@ int main(int argc, char **argv)
             timeout = value.toInt(&ok);
             if (!ok || timeout <= 0)
                 return usage(u"--timeout erwartet Millisekunden"_s);
+        } else if (name == u"--tls-pin") {
+            if (!value.startsWith(u"SHA256:"_s, Qt::CaseInsensitive))
+                return usage(u"--tls-pin erwartet SHA256:… (openssl x509 -fingerprint -sha256)"_s);
+            tlsPin = value;
         } else {
             return usage(u"unbekannte Option %1"_s.arg(name));
         }
@@ -131,6 +162,7 @@ int main(int argc, char **argv)
         return usage(u"falsche Zahl von Argumenten für %1"_s.arg(verb));
 
     factory::Factory f;
+    f.setCertificatePins(std::make_shared<CliPins>(tlsPin));
     if (timeout > 0)
         f.setCallTimeout(timeout);
     try {

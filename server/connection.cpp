@@ -2,18 +2,20 @@
 
 #include "factory/wire.h"
 #include "server/job.h"
+#include "server/link.h"
 #include "server/log.h"
+#include "server/tlsgate.h"
 
 #include <QCborMap>
 #include <QDeadlineTimer>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -41,73 +43,22 @@ QString peerOf(int fd)
     return QString::fromLatin1(host) + u':' + QString::number(port);
 }
 
-enum class Wait { Ready, Stop, Timeout };
-
-// Waits until fd is ready for `events` or the server stops.
-Wait waitFor(int fd, short events, int stopFd, int msec)
-{
-    pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
-    for (;;) {
-        const int n = ::poll(fds, 2, msec);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            return Wait::Timeout;
-        if (n < 0 || (fds[1].revents & POLLIN))
-            return Wait::Stop;
-        return Wait::Ready;
-    }
-}
-
-// Sends the whole frame; false when the peer is gone or the server stops first.
-bool sendAll(int fd, const QByteArray &bytes, int stopFd)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, data, size_t(left), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            data += n;
-            left -= n;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A client that does not read holds up only its own job.
-            if (waitFor(fd, POLLOUT, stopFd, -1) != Wait::Ready)
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Answers one last time and ends the connection. The write side is shut first and what the
-// client still sends is read away for a moment: closing a socket with unread input would
-// reset the connection and could destroy the answer before the client has read it.
-void answerAndClose(int fd, const QByteArray &frame, int stopFd)
-{
-    if (sendAll(fd, frame, stopFd)) {
-        ::shutdown(fd, SHUT_WR);
-        QDeadlineTimer deadline(2000);
-        char sink[16384];
-        while (!deadline.hasExpired()) {
-            if (waitFor(fd, POLLIN, stopFd, int(qMax<qint64>(1, deadline.remainingTime()))) != Wait::Ready)
-                break;
-            const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
-                break;
-        }
-    }
-}
-
 } // namespace
 
 ConnectionThread::ConnectionThread(ServerContext &server, qintptr socketDescriptor, int jobNumber, int stopFd,
-                                   QObject *parent)
-    : QThread(parent), m_server(server), m_fd(int(socketDescriptor)), m_jobNumber(jobNumber), m_stopFd(stopFd)
+                                   std::function<void(int)> finished)
+    : m_server(server), m_fd(int(socketDescriptor)), m_jobNumber(jobNumber), m_stopFd(stopFd),
+      m_finished(std::move(finished))
 {
 }
+
+ConnectionThread::~ConnectionThread()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void ConnectionThread::start() { m_thread = std::thread([this] { run(); }); }
 
 void ConnectionThread::run()
 {
@@ -117,8 +68,13 @@ void ConnectionThread::run()
         // Out of memory or worse: this connection ends, the server goes on.
         log::line(u"job %1: connection ended by an internal failure"_s.arg(m_jobNumber));
     }
-    ::close(m_fd);
     log::line(u"job %1: connection closed"_s.arg(m_jobNumber));
+#if defined(__GLIBC__)
+    // A connection's large frames were freed into this thread's arena; give them back to the
+    // system, or a burst of big frames stays with the process for good.
+    ::malloc_trim(0);
+#endif
+    m_finished(m_jobNumber);
 }
 
 void ConnectionThread::serve()
@@ -127,18 +83,37 @@ void ConnectionThread::serve()
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     log::line(u"job %1: connection from %2 opened"_s.arg(m_jobNumber).arg(peerOf(m_fd)));
 
+    Link link(m_fd, m_stopFd);
     Job job(m_server, m_jobNumber);
     wire::FrameReader reader;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    // A stranger may not hold a connection, its thread and its memory for long.
+    const QDeadlineTimer helloDeadline(m_server.helloTimeoutMsec);
+    qsizetype beforeHello = 0;
+    auto helloTimeLeft = [&] { return int(qMax<qint64>(0, helloDeadline.remainingTime())); };
     bool open = true;
     while (open) {
-        if (waitFor(m_fd, POLLIN, m_stopFd, -1) != Wait::Ready)
+        const bool stranger = !job.saidHello();
+        qsizetype n = 0;
+        const Link::Read read = stranger && helloDeadline.hasExpired()
+                                    ? Link::Read::Timeout
+                                    : link.receive(buffer, n, stranger ? helloTimeLeft() : -1);
+        if (read == Link::Read::Timeout) {
+            log::line(u"job %1: error 1000, no hello within %2 ms; closing"_s.arg(m_jobNumber)
+                          .arg(m_server.helloTimeoutMsec));
+            link.answerAndClose(wire::encode(wire::error(
+                factory::ErrorCode::Protocol,
+                u"Keine Anmeldung ('hello') innerhalb von %1 ms"_s.arg(m_server.helloTimeoutMsec))));
             break;
-        const ssize_t n = ::recv(m_fd, buffer.data(), size_t(buffer.size()), MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
-        if (n <= 0)
+        }
+        if (read != Link::Read::Data)
             break;
+        if (stranger && (beforeHello += n) > ServerContext::MaxBytesBeforeHello) {
+            log::line(u"job %1: error 1000, more than 64 KiB before the hello; closing"_s.arg(m_jobNumber));
+            link.answerAndClose(wire::encode(
+                wire::error(factory::ErrorCode::Protocol, u"Vor der Anmeldung ('hello') höchstens 64 KiB"_s)));
+            break;
+        }
         reader.append(QByteArrayView(buffer.constData(), n).toByteArray());
         for (;;) {
             QCborMap message;
@@ -147,28 +122,34 @@ void ConnectionThread::serve()
                 break;
             if (status == wire::FrameReader::Status::TooLarge) {
                 log::line(u"job %1: error 1001, frame larger than 16 MiB; closing"_s.arg(m_jobNumber));
-                answerAndClose(m_fd, wire::encode(wire::error(factory::ErrorCode::FrameTooLarge,
-                                                              u"Nachricht größer als 16 MiB"_s)),
-                               m_stopFd);
+                link.answerAndClose(wire::encode(
+                    wire::error(factory::ErrorCode::FrameTooLarge, u"Nachricht größer als 16 MiB"_s)));
                 open = false;
                 break;
             }
             if (status == wire::FrameReader::Status::Malformed) {
                 log::line(u"job %1: error 1000, malformed frame; closing"_s.arg(m_jobNumber));
-                answerAndClose(m_fd, wire::encode(wire::error(factory::ErrorCode::Protocol,
-                                                              u"Nachricht ist keine gültige CBOR-Zuordnung"_s)),
-                               m_stopFd);
+                link.answerAndClose(wire::encode(
+                    wire::error(factory::ErrorCode::Protocol, u"Nachricht ist keine gültige CBOR-Zuordnung"_s)));
                 open = false;
                 break;
+            }
+            if (m_server.tls && !link.encrypted()) {
+                bool over = false;
+                if (tlsgate::plainHello(*m_server.tls, link, message, reader.buffered(), m_jobNumber,
+                                        helloTimeLeft(), over)) {
+                    open = !over;
+                    break;
+                }
             }
             bool closeAfter = false;
             const QByteArray answer = job.handle(message, closeAfter);
             if (closeAfter) {
-                answerAndClose(m_fd, answer, m_stopFd);
+                link.answerAndClose(answer);
                 open = false;
                 break;
             }
-            if (!sendAll(m_fd, answer, m_stopFd)) {
+            if (!link.sendAll(answer)) {
                 open = false;
                 break;
             }

@@ -28,6 +28,8 @@ public:
     void afterAnswer();
     // The connection is gone: undo an open transaction, release everything.
     void close();
+    // The hello was answered: the connection is no stranger any longer.
+    bool saidHello() const { return m_ns != nullptr; }
 
     // CallContext
     QSqlDatabase db() override { return m_current; }

@@ -1,10 +1,13 @@
 // varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
 //               [--batch-workers N]
+//               [--tls-cert FILE --tls-key FILE] [--max-connections N] [--hello-timeout MS]
 
 #include "server/builtin.h"
 #include "server/log.h"
 #include "server/server.h"
 #include "server/servercontext.h"
+#include "server/tlsconfig.h"
+#include "factory/certificatepins.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,7 +18,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -55,12 +62,38 @@ bool parseListen(const QString &text, QHostAddress &address, quint16 &port)
     return true;
 }
 
+// Anyone who reaches the port can read what travels: say so where the operator looks.
+void warnIfListeningUnencrypted(const QHostAddress &address, bool tls)
+{
+    if (tls || address.isLoopback())
+        return;
+    server::log::line(u"varelo-server: WARNING: listening beyond loopback without TLS; passwords and data "
+                      u"travel in clear (see --tls-cert and --tls-key)"_s);
+}
+
+// Connections cost descriptors; the soft limit is often far below what the system allows.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // The plain event dispatcher is enough for the listening socket and cheaper.
     qputenv("QT_NO_GLIB", "1");
+#if defined(__GLIBC__)
+    // Frames of up to 16 MiB come and go on many threads. A fixed threshold keeps every big
+    // buffer in its own mapping, which goes back to the system when freed; glibc's moving
+    // threshold would soon put them in the threads' arenas, which keep what they once held.
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+    raiseDescriptorLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"varelo-server"_s);
 
@@ -75,6 +108,11 @@ int main(int argc, char *argv[])
     parser.addOption({u"scale"_s, u"Multiplies the demo customers and suppliers."_s, u"N"_s, u"1"_s});
     parser.addOption({u"batch-workers"_s, u"Batch runs at once; the rest wait their turn."_s, u"N"_s,
                       QString::number(server::BatchRunner::DefaultWorkers)});
+    parser.addOption({u"tls-cert"_s, u"Serve TLS only, with this PEM certificate (chain)."_s, u"FILE"_s});
+    parser.addOption({u"tls-key"_s, u"The PEM private key of --tls-cert."_s, u"FILE"_s});
+    parser.addOption({u"max-connections"_s, u"Connections served at once; further ones are refused."_s, u"N"_s,
+                      u"256"_s});
+    parser.addOption({u"hello-timeout"_s, u"Time a new connection has for its hello."_s, u"MS"_s, u"10000"_s});
     parser.process(app);
 
     QHostAddress address;
@@ -95,6 +133,21 @@ int main(int argc, char *argv[])
         fail(u"--batch-workers expects a whole number from 1 to 64"_s);
 
     server::ServerContext context;
+    bool numberOk = false;
+    context.maxConnections = parser.value(u"max-connections"_s).toInt(&numberOk);
+    if (!numberOk || context.maxConnections < 1)
+        fail(u"--max-connections expects a whole number of at least 1"_s);
+    context.helloTimeoutMsec = parser.value(u"hello-timeout"_s).toInt(&numberOk);
+    if (!numberOk || context.helloTimeoutMsec < 1)
+        fail(u"--hello-timeout expects milliseconds"_s);
+    if (parser.isSet(u"tls-cert"_s) != parser.isSet(u"tls-key"_s))
+        fail(u"--tls-cert and --tls-key go together"_s);
+    if (parser.isSet(u"tls-cert"_s)) {
+        QString why;
+        context.tls = server::loadTlsConfiguration(parser.value(u"tls-cert"_s), parser.value(u"tls-key"_s), why);
+        if (!context.tls)
+            fail(u"TLS: "_s + why);
+    }
     const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
     if (!QDir().mkpath(dataDir))
         fail(u"cannot create the data folder "_s + dataDir);
@@ -147,6 +200,10 @@ int main(int argc, char *argv[])
     QString host = address.toString();
     if (address.protocol() == QAbstractSocket::IPv6Protocol)
         host = u'[' + host + u']';
+    if (context.tls)
+        server::log::line(u"varelo-server: TLS only, certificate "_s
+                          + factory::fingerprint(context.tls->localCertificate()));
+    warnIfListeningUnencrypted(address, context.tls.has_value());
     server::log::line(u"varelo-server: listening on "_s + host + u':' + QString::number(server.serverPort()));
 
     const int status = app.exec();

@@ -5,7 +5,10 @@
 #include "server/classdecl.h"
 #include "server/store.h"
 
+#include <QSslConfiguration>
+
 #include <atomic>
+#include <optional>
 
 namespace server {
 
@@ -18,6 +21,12 @@ struct ServerContext
     std::unique_ptr<BatchRunner> batches;
     std::atomic<int> nextJob{1};
     std::atomic<int> nextHandle{1}; // server-wide, so a handle of another job is never valid here
+
+    // Limits for a connection that has not said hello yet, and for all connections.
+    static constexpr qsizetype MaxBytesBeforeHello = 64 * 1024;
+    int helloTimeoutMsec = 10000;
+    int maxConnections = 256;
+    std::optional<QSslConfiguration> tls; // set: the server serves TLS only
 
     const store::Namespace *findNamespace(const QString &name) const
     {

@@ -1,4 +1,5 @@
 #include "session/cacheapi.h"
+#include "session/certificatestore.h"
 #include "session/forms.h"
 
 #include "platform/messagebox.h"
@@ -234,6 +235,7 @@ void EnsureConnected(bool silent)
             return;
     } catch (...) {
     }
+    useSettingsCertificatePins();
     // A handler that runs during a wait of the retry loop below (or inside the server window
     // it shows) gets one attempt and an error, not a retry loop of its own.
     if (g_retrying) {

@@ -1,6 +1,8 @@
 #pragma once
 // A client that speaks the wire protocol frame by frame, for what the factory would never
 // send: broken frames, foreign handles, exact batch sizes. Blocking; usable from any thread.
+// With `tls` set, connectTo() also goes through the plain hello and the TLS handshake, so
+// everything after it travels encrypted.
 
 #include "factory/error.h"
 #include "factory/wire.h"
@@ -8,16 +10,38 @@
 #include <QCborArray>
 #include <QCborMap>
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QtEndian>
 
 class RawClient
 {
 public:
+    static inline bool tls = false;
+
     bool connectTo(quint16 port)
     {
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        if (!m_socket.waitForConnected(5000))
+            return false;
+        return !tls || startTls();
+    }
+    bool connectPlain(quint16 port)
+    {
+        m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
         return m_socket.waitForConnected(5000);
+    }
+    // The plain hello that asks for TLS, then the handshake.
+    bool startTls()
+    {
+        const QCborMap offer = request({{QStringLiteral("op"), QStringLiteral("hello")},
+                                        {QStringLiteral("v"), 1},
+                                        {QStringLiteral("ns"), QStringLiteral("VARELO")},
+                                        {QStringLiteral("tls"), true}});
+        if (offer.value(QStringLiteral("ok")).toMap().value(QStringLiteral("tls")) != QCborValue(true))
+            return false;
+        m_socket.setPeerVerifyMode(QSslSocket::QueryPeer);
+        m_socket.startClientEncryption();
+        return m_socket.waitForEncrypted(5000);
     }
 
     // hello; answers the job number, 0 on failure.
@@ -117,7 +141,7 @@ public:
         return m_socket.state() != QAbstractSocket::ConnectedState;
     }
     void abort() { m_socket.abort(); }
-    QTcpSocket &socket() { return m_socket; }
+    QSslSocket &socket() { return m_socket; }
 
 private:
     static QCborValue result(const QCborMap &answer, int *error)
@@ -127,7 +151,7 @@ private:
         return answer.value(QStringLiteral("ok"));
     }
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     wire::FrameReader m_reader;
 };
 

@@ -20,7 +20,7 @@ class tst_classes : public QObject
     Q_OBJECT
 
 private:
-    TestServer m_server{TestServer::Options{true, 1, {u"VARELO"_s, u"GATEWAY"_s}, {}}};
+    TestServer m_server{TestServer::Options{true, 1, {u"VARELO"_s, u"GATEWAY"_s}, {}, false, {}, 0}};
     Factory m_f;
 
     QVariant call(const QString &cls, const QString &method, const QVariantList &args = {})

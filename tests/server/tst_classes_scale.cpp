@@ -14,7 +14,7 @@ class tst_classes_scale : public QObject
     Q_OBJECT
 
 private:
-    TestServer m_server{TestServer::Options{true, 50, {u"VARELO"_s}, {}}};
+    TestServer m_server{TestServer::Options{true, 50, {u"VARELO"_s}, {}, false, {}, 0}};
     factory::Factory m_f;
 
     int count(const QVariantList &args)

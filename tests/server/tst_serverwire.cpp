@@ -1,8 +1,13 @@
 // varelo-server at the wire: hand-shake, broken and oversized frames, bad requests and
-// handles. Whatever one connection sends, the server and every other connection go on.
+// handles, limits for strangers and for connections. Whatever one connection sends, the server
+// and every other connection go on. With VARELO_TEST_TLS set (ctest tst_serverwire_tls) all of
+// it runs again inside TLS against a server that serves TLS only.
 #include "tests/server/rawclient.h"
 #include "tests/support/testserver.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -26,15 +31,35 @@ private slots:
     void badRequestsAreAnsweredAndTheConnectionStays();
     void resultSetsComeInBatchesOfTheAskedSize();
     void resultSetHandlesBelongToTheirJob();
+    void strangersAreClosedOnTimeOrSize();
+    void plainClientOfATlsServerIsToldWhy();
+    void closedConnectionsGiveTheirMemoryBack();
 
 private:
     std::unique_ptr<TestServer> m_server;
     RawClient m_bystander; // stays connected through every test
 };
 
+namespace {
+constexpr int HelloTimeout = 2000;
+
+qint64 residentBytes(qint64 pid)
+{
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression rss(u"VmRSS:\\s+(\\d+) kB"_s);
+    return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong() * 1024;
+}
+} // namespace
+
 void tst_serverwire::initTestCase()
 {
-    m_server = std::make_unique<TestServer>();
+    TestServer::Options options;
+    options.tls = qEnvironmentVariableIsSet("VARELO_TEST_TLS");
+    options.extraArgs = {u"--hello-timeout"_s, QString::number(HelloTimeout)};
+    RawClient::tls = options.tls;
+    m_server = std::make_unique<TestServer>(options);
     QVERIFY(m_server->start());
     QVERIFY(m_bystander.open(m_server->port()));
 }
@@ -293,6 +318,80 @@ void tst_serverwire::resultSetHandlesBelongToTheirJob()
     QCOMPARE(RawClient::errorOf(a.request({{u"op"_s, u"close"_s}, {u"h"_s, handle}})), int(Code::BadHandle));
     a.next(handle, 5, &error);
     QCOMPARE(error, int(Code::BadHandle));
+}
+
+void tst_serverwire::strangersAreClosedOnTimeOrSize()
+{
+    QElapsedTimer clock;
+    clock.start();
+    RawClient silent;
+    QVERIFY(silent.connectTo(m_server->port()));
+    const QCborMap late = silent.receive(HelloTimeout + 5000);
+    QCOMPARE(RawClient::errorOf(late), int(Code::Protocol));
+    QVERIFY(RawClient::descriptionOf(late).contains(u"hello"_s));
+    QVERIFY(clock.elapsed() >= HelloTimeout - 100);
+    QVERIFY(silent.closedByServer());
+
+    // The start of a big frame: cut off at 64 KiB, long before its end or the deadline.
+    RawClient big;
+    QVERIFY(big.connectTo(m_server->port()));
+    QByteArray header(4, '\0');
+    qToBigEndian<quint32>(wire::MaxFrame, header.data());
+    clock.restart();
+    big.sendBytes(header + QByteArray(64 * 1024 + 1, 'x'));
+    const QCborMap tooMuch = big.receive();
+    QCOMPARE(RawClient::errorOf(tooMuch), int(Code::Protocol));
+    QVERIFY(RawClient::descriptionOf(tooMuch).contains(u"64 KiB"_s));
+    QVERIFY(clock.elapsed() < HelloTimeout);
+    QVERIFY(big.closedByServer());
+
+    // None of it touches a connection that said hello: the bystander has idled far longer.
+    QCOMPARE(m_bystander.xecute(u"W 6*7"_s), u"42"_s);
+    QVERIFY(m_bystander.request({{u"op"_s, u"ping"_s}}).contains(u"ok"_s));
+}
+
+void tst_serverwire::plainClientOfATlsServerIsToldWhy()
+{
+    if (!RawClient::tls)
+        QSKIP("for a server that serves TLS only");
+    RawClient old;
+    QVERIFY(old.connectPlain(m_server->port()));
+    const QCborMap answer = old.request({{u"op"_s, u"hello"_s}, {u"v"_s, 1}, {u"ns"_s, u"VARELO"_s}});
+    QCOMPARE(RawClient::errorOf(answer), int(Code::TlsRequired));
+    QVERIFY(RawClient::descriptionOf(answer).contains(u"TLS"_s));
+    QVERIFY(old.closedByServer());
+
+    // Before the handshake, too, a broken frame is answered once and ends only that connection.
+    RawClient broken;
+    QVERIFY(broken.connectPlain(m_server->port()));
+    broken.sendBytes(rawFrame("\xff\xfe\x00garbage"));
+    QCOMPARE(RawClient::errorOf(broken.receive()), int(Code::Protocol));
+    QVERIFY(broken.closedByServer());
+    QCOMPARE(m_bystander.xecute(u"W 1"_s), u"1"_s);
+}
+
+void tst_serverwire::closedConnectionsGiveTheirMemoryBack()
+{
+    if (RawClient::tls)
+        QSKIP("measured without TLS");
+    const qint64 before = residentBytes(m_server->pid());
+    QVERIFY(before > 0);
+    QByteArray start(4, '\0');
+    qToBigEndian<quint32>(wire::MaxFrame, start.data());
+    start += QByteArray(8 * 1024 * 1024, 'x');
+    std::vector<std::unique_ptr<RawClient>> clients(20);
+    for (auto &c : clients) {
+        c = std::make_unique<RawClient>();
+        QVERIFY(c->open(m_server->port()));
+        c->sendBytes(start);
+    }
+    // The server holds what came: 160 MiB in all.
+    QTRY_VERIFY_WITH_TIMEOUT(residentBytes(m_server->pid()) > before + 120 * 1024 * 1024, 20000);
+    const qint64 held = residentBytes(m_server->pid());
+    clients.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(residentBytes(m_server->pid()) < before + 32 * 1024 * 1024, 10000);
+    qInfo("server resident: %lld MB before, %lld MB holding the frames, %lld MB after they closed", before >> 20,
+          held >> 20, residentBytes(m_server->pid()) >> 20);
 }
 
 QTEST_GUILESS_MAIN(tst_serverwire)

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 
 TestServer::TestServer() : TestServer(Options{}) {}
@@ -42,7 +44,20 @@ bool TestServer::start()
         args << u"--namespace"_s << ns;
     if (m_options.seedDemo)
         args << u"--seed"_s << u"demo"_s << u"--scale"_s << QString::number(m_options.scale);
+    if (m_options.tls) {
+        if (m_certificates == 0 && !newCertificate())
+            return false;
+        const QString stem = m_logDir.filePath(u"server%1"_s.arg(m_certificates));
+        args << u"--tls-cert"_s << stem + u".crt"_s << u"--tls-key"_s << stem + u".key"_s;
+    }
     args << m_options.extraArgs;
+    if (m_options.fileLimit > 0) {
+        const rlim_t limit = rlim_t(m_options.fileLimit);
+        m_process->setChildProcessModifier([limit] {
+            const rlimit both{limit, limit};
+            ::setrlimit(RLIMIT_NOFILE, &both);
+        });
+    }
     m_process->start(serverPath(), args);
     if (!m_process->waitForStarted(10000)) {
         qWarning("varelo-server did not start: %s", qPrintable(m_process->errorString()));
@@ -60,6 +75,34 @@ bool TestServer::start()
     }
     qWarning("varelo-server did not come up: %s", qPrintable(logSince(logStart)));
     return false;
+}
+
+qint64 TestServer::pid() const { return m_process ? m_process->processId() : 0; }
+
+bool TestServer::newCertificate()
+{
+    const QString stem = m_logDir.filePath(u"server%1"_s.arg(m_certificates + 1));
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                                 u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s, u"-subj"_s,
+                                 u"/CN=varelo-test"_s, u"-keyout"_s, stem + u".key"_s, u"-out"_s, stem + u".crt"_s});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        qWarning("openssl could not make a certificate: %s", openssl.readAll().constData());
+        return false;
+    }
+    ++m_certificates;
+    return true;
+}
+
+QString TestServer::fingerprint() const
+{
+    static const QRegularExpression shown(u"TLS only, certificate (SHA256:[0-9A-F:]+)"_s);
+    const QRegularExpressionMatchIterator all = shown.globalMatch(log());
+    QString last;
+    for (auto it = all; it.hasNext();)
+        last = it.next().captured(1);
+    return last;
 }
 
 QString TestServer::logPath() const { return m_logDir.filePath(u"varelo-server.log"_s); }

@@ -18,7 +18,9 @@ public:
         int scale = 1;
         QStringList namespaces = {QStringLiteral("VARELO")};
         QString dataDir; // empty: a fresh temporary folder
-        QStringList extraArgs; // further command-line options, e.g. "--batch-workers", "1"
+        bool tls = false;       // serve TLS only, with a certificate made for the test (openssl)
+        QStringList extraArgs;  // further varelo-server options, e.g. "--batch-workers", "1"
+        int fileLimit = 0;      // > 0: the server's limit of open file descriptors
     };
     TestServer();
     explicit TestServer(Options options);
@@ -30,6 +32,11 @@ public:
     bool restart(); // same data folder, same port where possible
 
     quint16 port() const { return m_port; }
+    qint64 pid() const;
+    // With tls: a fresh certificate for the next start; false when openssl fails.
+    bool newCertificate();
+    // "SHA256:…" of the certificate the running server shows ("" without TLS).
+    QString fingerprint() const;
     QString host() const { return QStringLiteral("127.0.0.1"); }
     QString dataDir() const { return m_dataDir; }
     // "cn_iptcp:127.0.0.1[port]:NAMESPACE"
@@ -45,6 +52,7 @@ private:
     QString m_dataDir;
     quint16 m_port = 0;
     QTemporaryDir m_logDir;
+    int m_certificates = 0;
 
     QString logPath() const;
     QString logSince(qint64 offset) const;
