@@ -10,6 +10,7 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStringListModel>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -53,6 +54,8 @@ FMWargr::FMWargr()
     m_tree->setUniformRowHeights(true);
     m_tree->setGeometry(0, 0, 330, DesignedHeight);
 
+    // The customers come as one list: a model filled at once, not one item at a time.
+    m_kunden->setModel(new QStringListModel(m_kunden));
     m_kunden->setObjectName(u"likund"_s);
     m_kunden->setAccessibleName(u"Kunde"_s);
     m_kunden->setGeometry(340, 8, 310, 24);
@@ -162,8 +165,7 @@ void FMWargr::Timer1_Timer()
 
     {
         const QSignalBlocker blocker(m_kunden);
-        m_kunden->clear();
-        m_kunden->addItems(entries);
+        static_cast<QStringListModel *>(m_kunden->model())->setStringList(entries);
         m_kunden->setCurrentIndex(0);
     }
     const bool loaded = getWgrKunde(QString());

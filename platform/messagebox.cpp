@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+using namespace Qt::StringLiterals;
+
 namespace platform {
 namespace {
 MessageBoxRecorder *g_recorder = nullptr;
@@ -39,7 +41,9 @@ Answer messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon ic
             return g_recorder->queued.takeFirst();
         return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }
-    QPointer<QMessageBox> box = new QMessageBox(toQt(icon), title, text,
+    // The platform fills an empty window title with the program's name; a blank is kept.
+    const QString shownTitle = title.isEmpty() ? u" "_s : title;
+    QPointer<QMessageBox> box = new QMessageBox(toQt(icon), shownTitle, text,
                                                 buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                                           : QMessageBox::Ok,
                                                 parent);

@@ -16,13 +16,14 @@ enum class Answer { Ok, Yes, No };
 
 struct ShownMessage
 {
-    QString title;
+    QString title; // as the caller gave it
     QString text;
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
 };
 
-// Shows a modal box and answers the button pressed. An empty title stays empty.
+// Shows a modal box and answers the button pressed. An empty title shows an empty title bar
+// (a single blank, which the platform does not replace by the program's name).
 Answer messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon, const QString &title);
 
 // Tests: while a recorder lives, boxes are not shown; each is recorded and answered by the
