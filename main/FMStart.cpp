@@ -8,6 +8,7 @@
 #include "editors/linefeedcombobox.h"
 #include "main/FMStapel.h"
 #include "main/appresources.h"
+#include "main/batchruns.h"
 #include "main/fmbmecat.h"
 #include "main/frmAbout.h"
 #include "main/jobs.h"
@@ -112,9 +113,9 @@ FMStart::FMStart(QWidget *parent) : QMainWindow(parent)
     m_frserver = new QGroupBox(u"Lokaler Server"_s, central);
     m_frserver->setObjectName(u"frserver"_s);
     auto *serverBox = new QVBoxLayout(m_frserver);
-    m_BUArtikel = jobButton(u"BUArtikel"_s, u"Stapelaufbau Artikel"_s, m_frserver);
-    m_BUKond = jobButton(u"BUKond"_s, u"Stapelaufbau Konditionen"_s, m_frserver);
-    m_BUFrei = jobButton(u"BUFrei"_s, u"Freischalten Preise/Konditionen ( für alle Mandanten )"_s, m_frserver);
+    m_BUArtikel = jobButton(u"BUArtikel"_s, orvanta::batchruns::jobCaption(u"genartikel"_s), m_frserver);
+    m_BUKond = jobButton(u"BUKond"_s, orvanta::batchruns::jobCaption(u"genkond"_s), m_frserver);
+    m_BUFrei = jobButton(u"BUFrei"_s, orvanta::batchruns::jobCaption(u"freischalten"_s), m_frserver);
     serverBox->addWidget(m_BUArtikel);
     serverBox->addWidget(m_BUKond);
     serverBox->addWidget(m_BUFrei);
@@ -123,11 +124,11 @@ FMStart::FMStart(QWidget *parent) : QMainWindow(parent)
     m_frftp = new QGroupBox(u"ftp Server Orvanta"_s, central);
     m_frftp->setObjectName(u"frftp"_s);
     auto *ftpBox = new QVBoxLayout(m_frftp);
-    m_BUftpaufbau = jobButton(u"BUftpaufbau"_s, u"Aufbau und ftp-Versand Dateien"_s, m_frftp);
+    m_BUftpaufbau = jobButton(u"BUftpaufbau"_s, orvanta::batchruns::jobCaption(u"ftpaufbau"_s), m_frftp);
     ftpBox->addWidget(m_BUftpaufbau);
     outer->addWidget(m_frftp);
 
-    m_BUBmecat = jobButton(u"BUBmecat"_s, u"Aufbau für BMECAT"_s, central);
+    m_BUBmecat = jobButton(u"BUBmecat"_s, orvanta::batchruns::jobCaption(u"bmecat"_s), central);
     outer->addWidget(m_BUBmecat);
     outer->addStretch();
     setCentralWidget(central);

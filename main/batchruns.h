@@ -30,7 +30,8 @@ struct Run
 // Throws factory::Error.
 QList<Run> read(factory::Factory &on, const QString &tenant, int limit);
 
-// A job as the user knows it: in the words of the button that starts it.
+// A job as the user knows it: the caption of the button that starts it (the buttons take it
+// from here, so the monitor and the main window never disagree).
 QString jobCaption(const QString &job);
 QStringList knownJobs(); // in the order of the buttons
 
