@@ -258,13 +258,16 @@ void FMStart::fillTenants()
     m_limandant->clear();
     // Compared as numbers ("01" is tenant 1); a tenant the list lacks leaves no selection.
     const double firma = factory::toNumber(cacheapi::Firma);
+    int chosen = -1;
     try {
         while (list->Next()) {
             const QVariant number = list->GetData(1);
             m_limandant->addItem(factory::toText(number) + u'\n' + factory::toText(list->GetData(2)));
             if (factory::toNumber(number) == firma)
-                m_limandant->setCurrentIndex(m_limandant->count() - 1);
+                chosen = m_limandant->count() - 1;
         }
+        // Set once the list is whole: the combo selects its first item on its own.
+        m_limandant->setCurrentIndex(chosen);
     } catch (...) {
         m_filling = false;
         throw;
@@ -310,6 +313,8 @@ void FMStart::selectTenant(int index, const QString &handler)
     trace(handler, u"Start"_s);
     const bool ok = guarded(handler, [this, index] {
         cacheapi::Firma = tenantOfItem(m_limandant->itemText(index));
+        // Connects again if the connection has gone, as every other server step does.
+        cacheapi::BeginServerWork(false, false);
         orvanta::Modus = askMode(cacheapi::Firma);
         // The server job keeps the tenant of the sign-in; jobs that take no tenant argument
         // (the file build) must run for the tenant chosen here.
@@ -319,6 +324,7 @@ void FMStart::selectTenant(int index, const QString &handler)
         windows->call(u"Xecute"_s, {line});
         cacheapi::CloseObject(windows);
         applyMode(Parameter);
+        cacheapi::EndServerWork(false);
     });
     if (ok) {
         trace(handler, u"Ende"_s);

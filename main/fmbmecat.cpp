@@ -1,11 +1,11 @@
 #include "main/fmbmecat.h"
 
+#include "main/datefield.h"
 #include "main/jobs.h"
 #include "platform/messagebox.h"
 #include "session/cacheapi.h"
 
 #include <QApplication>
-#include <QDateEdit>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -19,10 +19,9 @@ fmbmecat::fmbmecat(QWidget *parent) : QDialog(parent)
     cacheapi::registerForm(this);
 
     auto *label = new QLabel(u"per Datum:"_s, this);
-    m_datum = new QDateEdit(QDate::currentDate(), this);
+    m_datum = new DateField(this);
     m_datum->setObjectName(u"datum"_s);
-    m_datum->setDisplayFormat(u"dd.MM.yyyy"_s);
-    m_datum->setCalendarPopup(true);
+    m_datum->setDate(QDate::currentDate());
     label->setBuddy(m_datum);
     m_BUStart = new QPushButton(u"Start"_s, this);
     m_BUStart->setObjectName(u"BUStart"_s);
@@ -32,6 +31,9 @@ fmbmecat::fmbmecat(QWidget *parent) : QDialog(parent)
     grid->addWidget(m_datum, 0, 1);
     grid->addWidget(m_BUStart, 1, 1, Qt::AlignRight);
     connect(m_BUStart, &QPushButton::clicked, this, &fmbmecat::BUStart_Click);
+    // No build for a date that is not one: a half-typed or impossible date keeps "Start" off.
+    connect(m_datum, &DateField::dateChanged, this,
+            [this](const QDate &date) { m_BUStart->setEnabled(date.isValid() && !m_gatewayFailed); });
 }
 
 fmbmecat::~fmbmecat() { cacheapi::unregisterForm(this); }
@@ -62,6 +64,7 @@ void fmbmecat::BUStart_Click()
         if (outcome == orvanta::jobs::GatewayOutcome::Unreachable) {
             // The catalogue is built on the main server; only the gateway's import is missing.
             // "Start" stays off: a fresh dialog is needed for another try.
+            m_gatewayFailed = true;
             normalPointer();
             platform::messageBox(this, u"Verbindung zu Geteway-Server nicht möglich"_s, platform::Buttons::Ok,
                                  platform::Icon::Critical, QString());

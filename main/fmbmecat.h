@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-class QDateEdit;
+class DateField;
 class QPushButton;
 
 class fmbmecat final : public QDialog, public cacheapi::Unloadable
@@ -26,6 +26,7 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    QDateEdit *m_datum = nullptr;
+    DateField *m_datum = nullptr;
     QPushButton *m_BUStart = nullptr;
+    bool m_gatewayFailed = false; // "Start" stays off for the rest of this dialog
 };

@@ -30,7 +30,7 @@ void sleepOneMillisecondProcessingEvents();
 bool startProgram(const QString &path);
 bool fileExists(const QString &path);
 
-// Registry read. On Windows the real registry (RegOpenKeyEx with access 0x2003F,
+// Registry read. On Windows the real registry (RegOpenKeyEx with read access only,
 // RegQueryValueEx into a 1024-character buffer); elsewhere a stand-in file (see
 // setRegistryStandInFile) so the same code paths run.
 enum class RegistryRoot { LocalMachine, CurrentUser };

@@ -7,14 +7,18 @@
 #include "session/cacheapi.h"
 
 #include <QApplication>
+
+#include <algorithm>
 #include <QComboBox>
 #include <QEvent>
+#include <QBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyleOptionFrame>
 #include <QTableView>
 #include <QTimer>
 
@@ -23,12 +27,8 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr int TermLength = 18;
 constexpr int RowTopTwips = 120;
-constexpr int Margin = 8;   // pixels
-constexpr int Gap = 4;      // between a label and its field
-constexpr int Spacing = 10; // between one criterion and the next
-constexpr int FieldHeight = 23;
-constexpr int TermWidth = 150; // room for 18 capitals
-constexpr int ButtonWidth = 70;
+constexpr int Gap = 3;     // pixels between a label and its field
+constexpr int Spacing = 6; // between one criterion and the next
 
 int px(int twips, int perPixel) { return qRound(double(twips) / perPixel); }
 } // namespace
@@ -52,20 +52,26 @@ SearchWindow::~SearchWindow()
     cacheapi::unregisterForm(this);
 }
 
+// The criteria row is laid out, not placed: with another font or scaling the lists keep
+// the width their items need and the short name, which scrolls within its 18 characters,
+// gives way. Room left over goes to the lists.
 void SearchWindow::buildControls()
 {
     const int tx = orvanta::twipsPerPixelX(), ty = orvanta::twipsPerPixelY();
     const int width = px(m_spec.clientTwips.width(), tx);
-    setFixedSize(width, px(m_spec.clientTwips.height(), ty));
+    const int height = px(m_spec.clientTwips.height(), ty);
+    setFixedSize(width, height);
 
-    const int top = px(RowTopTwips, ty);
-    int x = Margin;
-    auto addLabel = [&](const QString &text, QWidget *buddy) {
-        auto *label = new QLabel(text, this);
-        const int w = label->fontMetrics().horizontalAdvance(text) + 2;
-        label->setGeometry(x, top, w, FieldHeight);
-        label->setBuddy(buddy);
-        x += w + Gap;
+    auto *row = new QHBoxLayout;
+    row->setSpacing(0);
+    auto addCriterion = [&](const QString &label, QWidget *field, int stretch) {
+        auto *caption = new QLabel(label, this);
+        caption->setBuddy(field);
+        if (row->count() > 0)
+            row->addSpacing(Spacing);
+        row->addWidget(caption);
+        row->addSpacing(Gap);
+        row->addWidget(field, stretch);
     };
 
     m_term = new QLineEdit(this);
@@ -73,26 +79,30 @@ void SearchWindow::buildControls()
     m_term->setMaxLength(TermLength);
     m_term->setValidator(new UpperCaseValidator(m_term));
     m_term->installEventFilter(this);
-    addLabel(m_spec.termLabel, m_term);
-    m_term->setGeometry(x, top, TermWidth, FieldHeight);
-    x += TermWidth + Spacing;
+    m_term->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_term->setMinimumWidth(m_term->fontMetrics().horizontalAdvance(u"MUELLER"_s) + 6);
+    addCriterion(m_spec.termLabel, m_term, 0);
 
-    const int buttonX = width - Margin - ButtonWidth;
     QList<QWidget *> tabOrder{m_term};
     for (const SearchWindowSpec::Field &f : std::as_const(m_spec.fields)) {
         QWidget *field = nullptr;
         if (f.choice) {
             auto *combo = new QComboBox(this);
             combo->setEditable(false);
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
             field = combo;
         } else {
-            field = new QLineEdit(this);
+            auto *edit = new QLineEdit(this);
+            const QSize text(edit->fontMetrics().horizontalAdvance(QString(f.digits, u'0')), 0);
+            QStyleOptionFrame option;
+            option.initFrom(edit);
+            const QSize innerMargins(6, 0); // the line edit's own, around its text and cursor
+            edit->setFixedWidth(
+                edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text + innerMargins, edit).width());
+            field = edit;
         }
         field->setObjectName(f.name);
-        addLabel(f.label, field);
-        const int w = f.width > 0 ? f.width : buttonX - Spacing - x;
-        field->setGeometry(x, top, w, FieldHeight);
-        x += w + Spacing;
+        addCriterion(f.label, field, f.choice ? 1 : 0);
         tabOrder.append(field);
     }
 
@@ -100,7 +110,10 @@ void SearchWindow::buildControls()
     m_search->setObjectName(u"BUSuch"_s);
     m_search->setDefault(true);
     m_search->setAutoDefault(false);
-    m_search->setGeometry(buttonX, top - 1, ButtonWidth, FieldHeight + 2);
+    // As wide as its caption needs, not the style's minimum for dialog buttons.
+    m_search->setFixedWidth(m_search->fontMetrics().horizontalAdvance(m_search->text()) + 16);
+    row->addSpacing(Spacing);
+    row->addWidget(m_search);
     connect(m_search, &QPushButton::clicked, this, &SearchWindow::BUSuch_Click);
     tabOrder.append(m_search);
 
@@ -110,8 +123,6 @@ void SearchWindow::buildControls()
     m_list = new QTableView(this);
     m_list->setObjectName(m_spec.listName);
     m_list->setModel(m_model);
-    m_list->setGeometry(px(ListLeftTwips, tx), px(ListTopTwips, ty), px(ListWidthTwips, tx),
-                        px(ListHeightTwips, ty));
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -119,11 +130,23 @@ void SearchWindow::buildControls()
     m_list->setWordWrap(false);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // One line of text a row, as compact as the style allows: more hits in sight.
+    m_list->verticalHeader()->setDefaultSectionSize(m_list->verticalHeader()->minimumSectionSize());
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_list->setAccessibleName(m_spec.title);
     connect(m_list, &QTableView::doubleClicked, this, &SearchWindow::list_DblClick);
     tabOrder.append(m_list);
+
+    // The list where it was designed (120 twips in, from 600 twips down, 7455 twips wide);
+    // the row above it takes the height its fields need.
+    auto *outer = new QVBoxLayout(this);
+    const int left = px(ListLeftTwips, tx), top = px(RowTopTwips, ty);
+    outer->setContentsMargins(left, top, qMax(0, width - left - px(ListWidthTwips, tx)),
+                              qMax(0, height - px(ListTopTwips, ty) - px(ListHeightTwips, ty)));
+    outer->setSpacing(qMax(Gap, px(ListTopTwips - RowTopTwips, ty) - row->sizeHint().height()));
+    outer->addLayout(row);
+    outer->addWidget(m_list, 1);
 
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
@@ -139,6 +162,7 @@ void SearchWindow::Form_Load()
     const int tx = orvanta::twipsPerPixelX();
     for (int c = 0; c < 5; ++c)
         m_list->setColumnWidth(c, qRound(double(ListWidthTwips) * ColumnShares[c] / 100.0 / tx));
+    fitNumberColumn();
 
     loadChoices();
 }
@@ -168,6 +192,8 @@ void SearchWindow::loadChoices()
             combo->addItem(number + u" | "_s + text);
         }
         cacheapi::CloseObject(rs);
+        // A chosen item is read in full; the short name gives way for it.
+        combo->setMinimumWidth(combo->sizeHint().width());
         cacheapi::EndServerWork();
         cacheapi::Trace(source, u"Ende"_s, {}, 40);
     } catch (const factory::Error &e) {
@@ -195,7 +221,23 @@ QString SearchWindow::fieldText(const QString &name) const
 void SearchWindow::setListRowCount(int count)
 {
     m_model->setHitCount(count);
+    fitNumberColumn();
     m_list->viewport()->update();
+}
+
+// The number is what the user picks by: its column starts at its share of the list but is
+// never narrower than its header or the longest number among the hits.
+void SearchWindow::fitNumberColumn()
+{
+    const int share = qRound(double(ListWidthTwips) * ColumnShares[0] / 100.0 / orvanta::twipsPerPixelX());
+    int widest = 0;
+    const QFontMetrics metrics(m_list->font());
+    for (int n = 1; n <= m_model->hitCount(); ++n)
+        widest = qMax(widest, metrics.horizontalAdvance((*m_spec.table)[std::size_t(n)].nr));
+    // An item view keeps this margin on either side of a cell's text.
+    const int textMargin = m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1;
+    const int cell = widest > 0 ? widest + 2 * textMargin : 0;
+    m_list->setColumnWidth(0, std::max({share, m_list->horizontalHeader()->sectionSizeHint(0), cell}));
 }
 
 int SearchWindow::listRowCount() const { return m_model->hitCount(); }
@@ -222,9 +264,7 @@ bool SearchWindow::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::FocusOut) {
             SKBEZ_LostFocus();
         } else if (event->type() == QEvent::KeyRelease) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter)
-                SKBEZ_KeyUp();
+            SKBEZ_KeyUp(static_cast<QKeyEvent *>(event)->key());
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -237,17 +277,25 @@ void SearchWindow::normaliseTerm()
         m_term->setText(term);
 }
 
-void SearchWindow::SKBEZ_KeyUp()
+void SearchWindow::SKBEZ_KeyUp(int key)
 {
     if (m_spec.traceKeyUp)
         cacheapi::Trace(trace(u"SKBEZ_KeyUp"_s), u"Start/Ende"_s, {}, 40);
-    normaliseTerm();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        normaliseTerm();
 }
 
 void SearchWindow::SKBEZ_LostFocus()
 {
-    cacheapi::Trace(trace(u"SKBEZ_LostFocus"_s), u"Start/Ende"_s, {}, 40);
+    const QString source = trace(u"SKBEZ_LostFocus"_s);
+    if (!m_spec.traceLostFocusEnd) {
+        cacheapi::Trace(source, u"Start/Ende"_s, {}, 40);
+        normaliseTerm();
+        return;
+    }
+    cacheapi::Trace(source, u"Start"_s, {}, 40);
     normaliseTerm();
+    cacheapi::Trace(source, u"Ende"_s, {}, 40);
 }
 
 void SearchWindow::BUSuch_Click()

@@ -22,8 +22,8 @@ struct SearchWindowSpec
     {
         QString name;  // objectName
         QString label;
-        bool choice = false; // drop-down list without free text, else a plain text box
-        int width = 0;       // pixels; 0: whatever the row leaves free
+        bool choice = false; // drop-down list without free text, as wide as its items need
+        int digits = 0;      // a plain text box: room for this many digits
     };
     // The drop-down list that the load fills from a server query.
     struct ChoiceSource
@@ -45,7 +45,8 @@ struct SearchWindowSpec
     ChoiceSource choices;
     QString listName;    // "KNRSULI"
     QString firstHeader; // header of the number column
-    bool traceKeyUp = false;
+    bool traceKeyUp = false;           // every key released in SKBEZ writes "Start/Ende"
+    bool traceLostFocusEnd = false;    // leaving SKBEZ writes "Start" and "Ende", else "Start/Ende"
     QString tooShortTrace; // trace status of a refused empty term
     const VareloSu::NrsuTable *table = nullptr;
     void (*search)() = nullptr; // VareloSu::getknrsu / getlnrsu
@@ -85,9 +86,10 @@ private:
     void buildControls();
     void Form_Load();
     void loadChoices();
+    void fitNumberColumn();
     void Form_Paint();
     void normaliseTerm();
-    void SKBEZ_KeyUp();
+    void SKBEZ_KeyUp(int key);
     void SKBEZ_LostFocus();
     void BUSuch_Click();
     void list_DblClick(const QModelIndex &index);

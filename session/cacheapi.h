@@ -55,6 +55,8 @@ extern bool DialogPflicht;
 extern bool AnmeldungFehlgeschlagen;
 extern bool KommandozeileVerbraucht; // the command line's values were taken once: it is ignored now
 extern bool Beendet;                // Ende has run
+extern bool FirmaBleibt;            // a fresh sign-in while the program runs: Firma stays the
+                                    // main window's choice, whatever the stored settings say
 extern int BusyDepth;
 extern Profil profil;
 extern std::unique_ptr<factory::Factory> Factory; // the one connection
@@ -72,7 +74,7 @@ void CacheFehlermeldung(const std::exception &error, const QString &text); // nu
 void BuildConnString();
 void LoadConnectionSettings();
 void LoadStoredSettings(bool serverOnly);
-void TakeDialogSettings();
+void TakeDialogSettings(); // throws when the user cannot be looked up for lack of a connection
 void BeginServerWork(bool hourglass = false, bool silent = false);
 void EndServerWork(bool normalPointer = false);
 void EnsureConnected(bool silent = false);
@@ -83,6 +85,8 @@ QString ScramblePassword(const QString &text); // throws std::invalid_argument o
 
 // Sign-in.
 bool user_anmeld();
+// "" when no user has the password or the look-up fails; a connection that cannot be made
+// throws, as BeginServerWork does.
 QString UserFromPassword(const QString &password);
 
 // Remote command helpers.
@@ -120,6 +124,7 @@ public:
     virtual void hideServerWindow() = 0;
     virtual void signInExitAction() = 0;       // what FMPass does on "Abbruch": ends the program
     virtual void stopLockTimer() = 0;          // FMServer's "Lock" timer off
+    virtual void serverReached() = 0;          // loads FMServer (and its list) if not loaded yet
 };
 void setSignInUi(SignInUi *ui);
 SignInUi *signInUi();

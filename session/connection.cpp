@@ -93,18 +93,17 @@ void writeFieldsFromSession()
     f.setBUSER(Personalcode);
 }
 
-// What the user corrected or chose in the server window is what the next attempt uses.
+// What the user corrected or chose in the server window is what the next attempt uses:
+// only what makes the connection. Tenant, branch and WJ stay those of the running session,
+// or the job would silently work for another tenant than the windows show.
 void takeServerWindowFields()
 {
     const ConnectionFields &f = ConnectionFields::instance();
     if (f.CurrentId() != 255)
         ServerObjekt = QString::number(f.CurrentId());
-    Firma = f.BFIRMA();
-    Filiale = f.BFIL();
     ServerIP = f.BSERVERIP();
     Port = f.BPORT();
     Namespace = f.BNAMESPACE();
-    WJ = f.BWJ();
     BuildConnString();
 }
 
@@ -130,10 +129,10 @@ bool commandLineUsable(const QString &line)
 {
     if (line.isEmpty() || KommandozeileVerbraucht)
         return false;
+    // A missing or empty third word is short and not numeric: "1 0" is taken.
     const QStringList words = line.split(u' ');
-    if (words.size() < 3 || words[2].isEmpty())
-        return false;
-    return isNumeric(words[0]) && isNumeric(words[1]) && words[2].size() <= 3 && !isNumeric(words[2]);
+    const QString third = words.value(2);
+    return isNumeric(words[0]) && isNumeric(words.value(1)) && third.size() <= 3 && !isNumeric(third);
 }
 } // namespace
 
@@ -179,7 +178,8 @@ void LoadStoredSettings(bool serverOnly)
     if (ServerObjekt.isEmpty())
         ConnectionFields::instance().setKeinDefaultEintrag(true);
     ServerIP = setting(u"Server"_s, DefaultServerIP);
-    Firma = setting(u"Firma"_s, u"1"_s);
+    if (!FirmaBleibt)
+        Firma = setting(u"Firma"_s, u"1"_s);
     Filiale = setting(u"Filiale"_s, u"0"_s);
     Port = setting(u"Port"_s, u"1973"_s);
     Namespace = setting(u"Namespace"_s, u"VARELO"_s);
@@ -197,7 +197,8 @@ void TakeDialogSettings()
     const ConnectionFields &f = ConnectionFields::instance();
     if (f.CurrentId() != 255)
         ServerObjekt = QString::number(f.CurrentId());
-    Firma = f.BFIRMA();
+    if (!FirmaBleibt)
+        Firma = f.BFIRMA();
     Filiale = f.BFIL();
     ServerIP = f.BSERVERIP();
     Port = f.BPORT();
@@ -215,6 +216,10 @@ void BeginServerWork(bool hourglass, bool silent)
     stopLockTimer();
     EnsureConnected(silent);
     ++BusyDepth;
+    // The first server access loads the server window, so its list is there when a lost
+    // connection later opens it.
+    if (SignInUi *ui = signInUi(); ui && !Beendet && Factory && Factory->IsConnected())
+        ui->serverReached();
 }
 
 void EndServerWork(bool normalPointer)

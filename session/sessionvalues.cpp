@@ -23,6 +23,7 @@ bool DialogPflicht = false;
 bool AnmeldungFehlgeschlagen = false;
 bool KommandozeileVerbraucht = false;
 bool Beendet = false;
+bool FirmaBleibt = false;
 int BusyDepth = 0;
 Profil profil;
 std::unique_ptr<factory::Factory> Factory;
@@ -62,6 +63,7 @@ void resetSession()
     AnmeldungFehlgeschlagen = false;
     KommandozeileVerbraucht = false;
     Beendet = false;
+    FirmaBleibt = false;
     BusyDepth = 0;
     profil = Profil{};
     ConnectionFields::instance().reset();

@@ -132,11 +132,10 @@ bool user_anmeld()
 
 QString UserFromPassword(const QString &password)
 {
+    // A connection that cannot be made is the caller's to report, not "no such user".
+    BeginServerWork();
     QString code;
-    bool begun = false;
     try {
-        BeginServerWork();
-        begun = true;
         auto rs = Factory->ResultSet(u"VR.ParPersEdv"_s, u"UserViaPasswort"_s);
         rs->Execute({password, Firma, QString()});
         if (rs->Next())
@@ -145,8 +144,7 @@ QString UserFromPassword(const QString &password)
     } catch (...) {
         code.clear();
     }
-    if (begun)
-        EndServerWork();
+    EndServerWork();
     return code;
 }
 

@@ -2,6 +2,7 @@
 
 #include "signin/FMServer.h"
 #include "signin/locationlist.h"
+#include "signin/passwordfield.h"
 #include "signin/signin.h"
 
 #include "main/orvanta.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 using namespace Qt::StringLiterals;
 
@@ -58,7 +60,7 @@ FMPass::FMPass(QWidget *parent) : QDialog(parent)
     m_standort->setObjectName(u"co_standort"_s);
     m_passwort = new QLineEdit(this);
     m_passwort->setObjectName(u"BPASSWORT"_s);
-    m_passwort->setEchoMode(QLineEdit::Password);
+    signin::showPasswordAsStars(m_passwort);
     m_passwort->setMaxLength(20);
     m_abbruch = new QPushButton(u"Abbruch"_s, this);
     m_abbruch->setObjectName(u"BUAusst"_s);
@@ -194,13 +196,16 @@ bool FMPass::event(QEvent *event)
 
 void FMPass::Form_Activate()
 {
-    // Closing the server list opened from here activates the dialog again; that is not a
-    // new activation.
+    // Without a default server nobody signs in: closing the server list opened here makes
+    // the dialog active again, and that activation brings the notice again, until a default
+    // is stored ("Eintrag als Standard" works on an empty list too); then "Abbruch" and
+    // "Anmelden" are reachable. The window system's own activation events for those returns
+    // are left out, so the loop does not depend on when a platform delivers them.
     m_activating = true;
     const QString source = u"FMPass.Form_Activate"_s;
     cacheapi::Trace(source, u"Start"_s, {}, 40);
     m_passwort->setFocus(Qt::ActiveWindowFocusReason);
-    if (fields().KeinDefaultEintrag()) {
+    while (fields().KeinDefaultEintrag() && isVisible()) {
         platform::messageBox(this,
                              u"Es ist kein Standardserver festgelegt!"
                              u"Bitte wählen Sie aus der Liste die Firma in der Sie arbeiten (linke Maustaste Click)"
@@ -215,6 +220,7 @@ void FMPass::Form_Activate()
             m_activating = false;
             return;
         }
+        m_passwort->setFocus(Qt::ActiveWindowFocusReason);
     }
     orvanta::WindowposLaden(this, u"FMPass"_s);
     cacheapi::Trace(source, u"Ende"_s, {}, 40);
@@ -238,7 +244,8 @@ bool FMPass::eventFilter(QObject *watched, QEvent *event)
             return result;
         }
         if (event->type() == QEvent::FocusOut && box == m_user) {
-            const QString upper = m_user->text().toUpper();
+            // ConvertText's upper case (no mode): "ß" stays, as in the personnel codes.
+            const QString upper = cacheapi::ConvertText(m_user->text(), QString(), true);
             if (upper != m_user->text()) {
                 m_user->setText(upper);
                 fields().setBUSER(upper);
@@ -259,13 +266,15 @@ void FMPass::BUSpeich_Click()
     cacheapi::Trace(u"FMPass.BUSpeich_Click"_s, u"Start"_s, {}, 40);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QPointer<FMPass> self(this);
+    // A fresh sign-in while the program runs is one for the tenant the main window shows.
+    QWidget *main = visibleMainWindow();
+    const QScopedValueRollback keepTenant(cacheapi::FirmaBleibt, cacheapi::FirmaBleibt || main != nullptr);
     try {
         cacheapi::TakeDialogSettings();
         platform::SaveSetting(SettingsApp, SettingsSection, u"Name"_s, m_user->text());
         platform::SaveSetting(SettingsApp, SettingsSection, u"Passwort"_s,
                               cacheapi::ScramblePassword(m_passwort->text()));
-        if (QWidget *main = visibleMainWindow()) {
-            // A fresh sign-in while the program runs.
+        if (main) {
             QPointer<QWidget> mainWindow(main);
             cacheapi::EndServerWork();
             cacheapi::DisconnectServer();

@@ -164,10 +164,23 @@ void FMServer::setEditing(bool editing)
 
 void FMServer::Form_Load()
 {
-    trace(u"Form_Load"_s, u"Start"_s);
     orvanta::WindowposLaden(this, u"FMServer"_s);
     fields().setCurrentId(255);
     m_list->clear();
+    loadEntries();
+}
+
+// The entries come from the server in use. Loaded while that cannot be reached (the
+// connection retry shows this window), the list stays empty rather than adding an error box
+// and a connection attempt of its own to the retry; it is filled when it is shown again
+// with the server reachable.
+void FMServer::loadEntries()
+{
+    trace(u"Form_Load"_s, u"Start"_s);
+    if (!cacheapi::Factory || !cacheapi::Factory->IsConnected()) {
+        trace(u"Form_Load"_s, u"Ende"_s);
+        return;
+    }
     try {
         cacheapi::BeginServerWork();
         if (cacheapi::Beendet)
@@ -316,7 +329,12 @@ bool FMServer::saveEntry()
     }
     cacheapi::EndServerWork();
     cacheapi::DisconnectServer();
-    cacheapi::TakeDialogSettings();
+    try {
+        cacheapi::TakeDialogSettings(); // looks the user up over the new connection
+    } catch (const std::exception &e) {
+        cacheapi::CacheFehlermeldung(e, u"FMServer.BUEdit_Click Sichern Verbindungsdaten"_s);
+        return false;
+    }
     return true;
 }
 
@@ -327,3 +345,10 @@ void FMServer::Lock_Timer()
 }
 
 void FMServer::reject() { hide(); }
+
+void FMServer::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_list->topLevelItemCount() == 0)
+        loadEntries();
+}

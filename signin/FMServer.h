@@ -36,9 +36,11 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override; // Esc behaves like "Zurück"
+    void showEvent(QShowEvent *event) override;
 
 private:
     void Form_Load();
+    void loadEntries();
     void showFields();
     void setEditing(bool editing);
     bool saveEntry();

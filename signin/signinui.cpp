@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QWindow>
 
@@ -73,6 +74,16 @@ public:
         // Only a loaded window has a timer running; this must not load it.
         if (FMServer *window = cacheapi::formIfLoaded<FMServer>())
             window->Lock()->stop();
+    }
+    void serverReached() override
+    {
+        // The window's own load begins server work and gets here again.
+        static bool loading = false;
+        if (loading || !qobject_cast<QApplication *>(QCoreApplication::instance()) ||
+            cacheapi::formIfLoaded<FMServer>())
+            return;
+        const QScopedValueRollback guard(loading, true);
+        cacheapi::form<FMServer>();
     }
 };
 

@@ -4,6 +4,7 @@
 // their run records (Varelo.Batch, query "Runs").
 #include "factory/factory.h"
 #include "main/FMStart.h"
+#include "main/datefield.h"
 #include "main/fmbmecat.h"
 #include "main/orvanta.h"
 #include "platform/platform.h"
@@ -12,7 +13,6 @@
 #include "tests/support/sessionfixture.h"
 
 #include <QApplication>
-#include <QDateEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
@@ -273,14 +273,30 @@ void tst_Jobs::ftpBuildStartedOrNot()
 void tst_Jobs::bmecatBuild()
 {
     withBmecatDialog([](fmbmecat *dialog) {
-        auto *datum = dialog->findChild<QDateEdit *>(u"datum"_s);
+        auto *datum = dialog->findChild<DateField *>(u"datum"_s);
+        auto *start = dialog->findChild<QPushButton *>(u"BUStart"_s);
         QCOMPARE(dialog->windowTitle(), u"BMECAT"_s);
         QCOMPARE(datum->date(), QDate::currentDate());
-        datum->setDate(QDate(2026, 3, 1));
-        dialog->findChild<QPushButton *>(u"BUStart"_s)->click();
+        // Typed as a German date: all of it, then one part overtyped where it stands.
+        datum->setFocus();
+        QTest::keyClick(datum, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(datum, u"15.03.2026"_s);
+        QCOMPARE(datum->date(), QDate(2026, 3, 15));
+        QTest::keyClick(datum, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(datum, u"1.3.26"_s);
+        QCOMPARE(datum->date(), QDate(2026, 3, 1));
+        datum->setText(u"31.01.2026"_s);
+        datum->setCursorPosition(3);
+        QTest::keyClicks(datum, u"02"_s);
+        QVERIFY(!datum->date().isValid()); // 31 February: no build for it
+        QVERIFY(!start->isEnabled());
+        datum->setCursorPosition(0);
+        QTest::keyClicks(datum, u"01"_s);
+        QCOMPARE(datum->date(), QDate(2026, 2, 1));
+        start->click();
     });
     QCOMPARE(m_fx->boxes().count(), 0);
-    QVERIFY(waitForRun(u"VARELO"_s, u"bmecat|1|2026-03-01"_s));
+    QVERIFY(waitForRun(u"VARELO"_s, u"bmecat|1|2026-02-01"_s));
     QVERIFY(waitForRun(u"GATEWAY"_s, u"import||wexl_export.txt"_s));
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(cacheapi::BusyDepth, 0);
@@ -312,8 +328,8 @@ void tst_Jobs::bmecatWithGatewayUnreachable()
 void tst_Jobs::bmecatDateIsTodayOnEveryActivation()
 {
     fmbmecat *dialog = cacheapi::form<fmbmecat>();
-    auto *datum = dialog->findChild<QDateEdit *>(u"datum"_s);
-    QCOMPARE(datum->displayFormat(), u"dd.MM.yyyy"_s);
+    auto *datum = dialog->findChild<DateField *>(u"datum"_s);
+    QCOMPARE(datum->text(), QDate::currentDate().toString(u"dd.MM.yyyy"_s));
     dialog->show();
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog));

@@ -139,8 +139,12 @@ void tst_Knrsu::windowAsLoaded()
     const int shares[] = {8, 20, 30, 8, 44};
     for (int c = 0; c < 6; ++c)
         QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+    // The number column is never narrower than its header (widths in detail: tst_searchlayout).
+    QCOMPARE(view->columnWidth(0),
+             qMax(qRound(7455.0 * shares[0] / 100.0 / tx), view->horizontalHeader()->sectionSizeHint(0)));
     for (int c = 0; c < 5; ++c) {
-        QCOMPARE(view->columnWidth(c), qRound(7455.0 * shares[c] / 100.0 / tx));
+        if (c > 0)
+            QCOMPARE(view->columnWidth(c), qRound(7455.0 * shares[c] / 100.0 / tx));
         total += view->columnWidth(c);
     }
     // 110 % of the list: it scrolls sideways.
@@ -184,8 +188,12 @@ void tst_Knrsu::termShownInCapitalsAndNormalised()
     term->setFocus();
     typeText(term, u"müller"_s);
     QCOMPARE(term->text(), u"MÜLLER"_s);
+    // One line a key released.
+    QCOMPARE(traceLines().mid(0, 7).count(u"FMKnrsu.SKBEZ_KeyUp;Start/Ende;"_s), 6);
     w->findChild<QLineEdit *>(u"PLZ"_s)->setFocus();
     QTRY_COMPARE(term->text(), u"MUELLER"_s);
+    QCOMPARE(traceLines().mid(0, 2),
+             (QStringList{u"FMKnrsu.SKBEZ_LostFocus;Ende;"_s, u"FMKnrsu.SKBEZ_LostFocus;Start;"_s}));
 
     w->findChild<QPushButton *>(u"BUSuch"_s)->click();
     const QStringList numbers = listColumn(w, 0);

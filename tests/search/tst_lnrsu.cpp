@@ -131,6 +131,10 @@ void tst_Lnrsu::umlautTermNormalised()
     QCOMPARE(term->text(), u"GRÖßER"_s);
     w->findChild<QComboBox *>(u"SSKTOK"_s)->setFocus();
     QTRY_COMPARE(term->text(), u"GROESSER"_s);
+    // One line for leaving the field, none for the keys.
+    const QStringList lines = traceLines();
+    QCOMPARE(lines.first(), u"FMLnrsu.SKBEZ_LostFocus;Start/Ende;"_s);
+    QVERIFY(!lines.join(u'\n').contains(u"SKBEZ_KeyUp"_s));
 }
 
 void tst_Lnrsu::searchWithAndWithoutAccount()

@@ -5,6 +5,7 @@
 #include "session/cacheapi.h"
 #include "session/connectionfields.h"
 #include "session/forms.h"
+#include "signin/FMPass.h"
 #include "tests/support/sessionfixture.h"
 
 #include <QApplication>
@@ -94,7 +95,7 @@ void tst_UserAnmeld::commandLineSignIn()
     platform::setCommandLine(commandLine(u"ADM"_s, u"admin"_s));
     QVERIFY(cacheapi::user_anmeld());
     QCOMPARE(m_fx->boxes().count(), 0);
-    QVERIFY(!cacheapi::formIfLoaded<QDialog>()); // no dialog on the way
+    QVERIFY(!cacheapi::formIfLoaded<FMPass>()); // no dialog on the way
     QCOMPARE(cacheapi::Benutzer, u"ADM|Anna Adler"_s);
     QVERIFY(!cacheapi::AnmeldungFehlgeschlagen);
     QCOMPARE(cacheapi::BusyDepth, 0);
@@ -204,7 +205,7 @@ void tst_UserAnmeld::storedValuesWithoutDialog()
     platform::SaveSetting(App, Section, u"Name"_s, u"ADM"_s);
     cacheapi::Passwort = u"admin"_s;
     QVERIFY(cacheapi::user_anmeld());
-    QVERIFY(!cacheapi::formIfLoaded<QDialog>());
+    QVERIFY(!cacheapi::formIfLoaded<FMPass>());
     QCOMPARE(cacheapi::Benutzer, u"ADM|Anna Adler"_s);
     QCOMPARE(cacheapi::WJ, u"2026"_s);
 }
@@ -232,7 +233,7 @@ void tst_UserAnmeld::refusedCommandLineFallsBackToDialog()
     QCOMPARE(cacheapi::Benutzer, u"ADM|Anna Adler"_s);
     QCOMPARE(cacheapi::Passwort, u"admin"_s);
     // The dialog was hidden after signing in; the password is stored only scrambled.
-    auto *dialog = cacheapi::formIfLoaded<QDialog>();
+    auto *dialog = cacheapi::formIfLoaded<FMPass>();
     QVERIFY(dialog && !dialog->isVisible());
     const QString stored = platform::GetSetting(App, Section, u"Passwort"_s);
     QVERIFY(!stored.isEmpty() && stored != u"admin"_s);
@@ -277,6 +278,12 @@ void tst_UserAnmeld::userFromPassword()
     QCOMPARE(cacheapi::UserFromPassword(u"admin2"_s), u"ADM"_s);
     QCOMPARE(cacheapi::BusyDepth, 0);
     QCOMPARE(m_fx->boxes().count(), 0);
+
+    // A job that cannot be prepared (a tenant field typed wrong) is a failure for the
+    // caller to report, not a password of nobody.
+    cacheapi::DisconnectServer();
+    cacheapi::Firma = u"2,"_s;
+    QVERIFY_THROWS_EXCEPTION(factory::Error, cacheapi::UserFromPassword(u"admin2"_s));
 }
 
 QTEST_MAIN(tst_UserAnmeld)

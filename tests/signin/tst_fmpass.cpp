@@ -13,11 +13,13 @@
 #include "session/frmProgrammverlauf.h"
 #include "tests/support/sessionfixture.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
@@ -212,6 +214,9 @@ void tst_FMPass::controlsAndHiddenUserField()
     auto *password = dialog->findChild<QLineEdit *>(u"BPASSWORT"_s);
     auto *user = dialog->findChild<QLineEdit *>(u"BUSER"_s);
     QCOMPARE(password->echoMode(), QLineEdit::Password);
+    password->setText(u"geheim"_s);
+    QCOMPARE(password->displayText(), u"******"_s);
+    password->clear();
     QCOMPARE(password->maxLength(), 20);
     QCOMPARE(user->maxLength(), 20);
     // Screen readers name the hidden field by its label too.
@@ -236,6 +241,11 @@ void tst_FMPass::controlsAndHiddenUserField()
     password->setFocus();
     QCOMPARE(user->text(), u"MÜ"_s); // upper case once the focus leaves
     QCOMPARE(fields().BUSER(), u"MÜ"_s);
+    user->setFocus();
+    QTest::keyClick(user, Qt::Key_End);
+    QTest::sendKeyEvent(QTest::Click, user, Qt::Key_unknown, u"ß"_s, {});
+    password->setFocus();
+    QCOMPARE(user->text(), u"MÜß"_s); // as in the personnel codes: "ß" stays
 
     // Focus entering a field selects its whole text.
     QTest::keyClicks(password, u"geheim"_s);
@@ -246,23 +256,41 @@ void tst_FMPass::controlsAndHiddenUserField()
 
 void tst_FMPass::noDefaultServerNotice()
 {
+    // No entries on the server: the list the notice opens is empty.
+    for (const QString &id : {u"0"_s, u"1"_s, u"2"_s}) {
+        auto entry = m_fx->probe().OpenId(u"VR.KassaSW"_s, id);
+        entry->set(u"Type"_s, 1);
+        entry->sys_Save();
+    }
+    cacheapi::Unload(cacheapi::formIfLoaded<FMServer>());
     fields().setKeinDefaultEintrag(true);
     QStringList modals;
+    int emptyLists = 0;
     m_fx->boxes().onShown = [&](const platform::ShownMessage &) {
-        // The server list opens right after the box; leave it with "Zurück".
         QTimer::singleShot(0, this, [&] {
             QTRY_VERIFY(QApplication::activeModalWidget());
             QWidget *modal = QApplication::activeModalWidget();
             modals << modal->objectName();
+            auto *list = modal->findChild<QTreeWidget *>(u"ctList"_s);
+            if (list && list->topLevelItemCount() == 0)
+                ++emptyLists;
+            // Leaving without a default brings the notice back; the second time the
+            // (empty) list's entry is stored as the default.
+            if (modals.size() == 2) {
+                QTest::mousePress(list->viewport(), Qt::RightButton, {}, QPoint(5, 5));
+                modal->findChild<QAction *>(u"mRechts"_s)->trigger();
+                modal->findChild<QMenu *>(u"HRechts"_s)->hide();
+            }
             modal->findChild<QPushButton *>(u"BUZurück"_s)->click();
         });
     };
     signin::showSignInDialog(nullptr);
-    auto *dialog = cacheapi::formIfLoaded<FMPass>();
+    QPointer<FMPass> dialog = cacheapi::formIfLoaded<FMPass>();
     QVERIFY(dialog);
-    QTRY_COMPARE(modals.size(), 1);
-    QCOMPARE(modals.first(), u"FMServer"_s);
-    QCOMPARE(m_fx->boxes().count(), 1);
+    QTRY_VERIFY(traced(u"FMPass.Form_Activate"_s, u"Ende"_s));
+    QCOMPARE(modals, (QStringList{u"FMServer"_s, u"FMServer"_s}));
+    QCOMPARE(emptyLists, 2);
+    QCOMPARE(m_fx->boxes().count(), 2);
     const auto &box = m_fx->boxes().last();
     QCOMPARE(box.title, u"Standardserver?"_s);
     QCOMPARE(box.buttons, platform::Buttons::Ok);
@@ -270,15 +298,18 @@ void tst_FMPass::noDefaultServerNotice()
                        u"arbeiten (linke Maustaste Click) und bestätigen Sie mit der rechten Maustaste "
                        u"(Eintrag als Standard) speichern."_s);
     QVERIFY(traced(u"FMPass.Form_Activate"_s, u"Kein Standardserver festgelegt"_s));
-    QTRY_VERIFY(traced(u"FMPass.Form_Activate"_s, u"Ende"_s));
+    QVERIFY(!fields().KeinDefaultEintrag());
+    QCOMPARE(platform::GetSetting(App, Section, u"ServerObjekt"_s), u"255"_s);
+    m_fx->boxes().onShown = nullptr;
 
-    // Once a default is stored, activation goes without the notice.
-    fields().setKeinDefaultEintrag(false);
+    // With a default stored, activation goes without the notice, and the dialog is usable.
     dialog->hide();
     signin::showSignInDialog(nullptr);
     QTest::qWait(50);
-    QCOMPARE(m_fx->boxes().count(), 1);
-    m_fx->boxes().onShown = nullptr;
+    QCOMPARE(m_fx->boxes().count(), 2);
+    QVERIFY(dialog->isVisible());
+    dialog->findChild<QPushButton *>(u"BUAusst"_s)->click();
+    QVERIFY(m_fx->endeCalled);
 }
 
 void tst_FMPass::signInAgainWhileRunning()
@@ -311,6 +342,19 @@ void tst_FMPass::signInAgainWhileRunning()
     QCOMPARE(cacheapi::dbCall(u"W PERSONAL_\"/\"_^STAND($J)"_s, failed), u"BÄR/3"_s);
     QVERIFY(traced(u"FMPAss.BUSpeich_Click"_s, u"Ende"_s));
     QVERIFY(!QApplication::overrideCursor());
+
+    // With tenant 2 chosen in the main window, the sign-in is one for tenant 2 (the stored
+    // default and the server list still say 1): its own user signs in, and the job stays on 2.
+    cacheapi::Firma = u"2"_s;
+    signin::showSignInDialog(&mainWindow);
+    password->clear();
+    QTest::keyClicks(password, u"admin2"_s);
+    dialog->findChild<QPushButton *>(u"BUSpeich"_s)->click();
+    QCOMPARE(m_fx->boxes().count(), 0);
+    QCOMPARE(cacheapi::Firma, u"2"_s);
+    QCOMPARE(cacheapi::Benutzer, u"ADM|Anna Adler"_s);
+    QCOMPARE(cacheapi::dbCall(u"W FIRMA"_s, failed), u"2"_s);
+    QVERIFY(!cacheapi::FirmaBleibt);
 }
 
 void tst_FMPass::abbruchEndsProgram()

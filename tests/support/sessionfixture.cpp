@@ -79,7 +79,10 @@ void closeStrayWindows()
         modal->hide();
         QCoreApplication::processEvents();
     }
-    const QList<QWidget *> forms = cacheapi::openForms();
+    // Deleting one form may delete others it owns, so guard them all before the first delete.
+    QList<QPointer<QWidget>> forms;
+    for (QWidget *form : cacheapi::openForms())
+        forms.append(form);
     for (auto it = forms.crbegin(); it != forms.crend(); ++it) {
         QPointer<QWidget> w(*it);
         if (w) {
