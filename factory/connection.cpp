@@ -76,6 +76,7 @@ bool Connection::open(const Address &address, int connectTimeoutMsec)
 {
     close();
     m_where = address.host + u'[' + QString::number(address.port) + u']';
+    m_request = 0;
     // Unbuffered: requests go straight to the kernel, answers straight into m_in, without
     // Qt's ring buffers and the event-dispatcher wake-ups its write notifier costs.
     m_socket.connectToHost(address.host, address.port, QIODevice::ReadWrite | QIODevice::Unbuffered);
@@ -160,9 +161,11 @@ bool Connection::isConnected()
 CborWriter &Connection::begin(QLatin1StringView op, int pairs)
 {
     m_out.resize(4); // length, filled in by exchange(); keeps the capacity
-    m_writer.map(quint64(pairs + 1));
+    m_writer.map(quint64(pairs + 2));
     m_writer.key("op"_L1);
     m_writer.key(op);
+    m_writer.key("n"_L1);
+    m_writer.integer(++m_request);
     return m_writer;
 }
 
@@ -231,12 +234,25 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
         broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
     ++m_roundTrips;
 
+    // The answer names its request first. One for another request (a late second answer to
+    // an earlier one) means the two ends are out of step: it is dropped with the connection.
     m_reader.reset(m_in.constData() + 4, frameEnd - 4);
+    bool matched = false;
     for (auto c = m_reader.enterMap(); m_reader.more(c);) {
         const QByteArrayView key = m_reader.textView();
-        if (key == "ok")
+        if (key == "n") {
+            matched = m_reader.integer() == m_request;
+            if (!matched)
+                broken(ErrorCode::Protocol, info, u"Antwort auf eine andere Anfrage vom Server "_s + m_where);
+            continue;
+        }
+        if (key == "ok") {
+            if (!matched)
+                broken(ErrorCode::Protocol, info, u"Antwort ohne Anfragenummer vom Server "_s + m_where);
             return m_reader;
+        }
         if (key == "err") {
+            // Only an unreadable request is answered without its number; the server closes then.
             auto e = m_reader.enterArray();
             int number = ErrorCode::Internal;
             QString description;
@@ -244,9 +260,12 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
                 number = int(m_reader.integer());
             if (m_reader.more(e))
                 description = m_reader.text();
+            const bool closing = number >= ErrorCode::Protocol && number <= ErrorCode::UnknownNamespace;
+            if (!matched && !closing)
+                broken(ErrorCode::Protocol, info, u"Antwort ohne Anfragenummer vom Server "_s + m_where);
             m_answered = true;
             // After these the server closes its end; so do we, so that IsConnected says so.
-            if (number >= ErrorCode::Protocol && number <= ErrorCode::UnknownNamespace)
+            if (closing)
                 close();
             throw Error(number, description);
         }

@@ -103,6 +103,7 @@ private:
     QString m_where; // "host[port]" for messages
     QString m_ns;
     quint64 m_roundTrips = 0;
+    qint64 m_request = 0; // number of the last request sent; its answer must carry it
     int m_callTimeout = 30000;
     int m_job = 0;
     bool m_connected = false;

@@ -11,6 +11,7 @@
 // method is one round trip. Factory::roundTrips() counts them.
 
 #include "factory/error.h"
+#include "factory/values.h"
 
 #include <QString>
 #include <QStringList>
@@ -134,10 +135,5 @@ private:
     int m_connectTimeout = 3000;
     int m_callTimeout = 30000;
 };
-
-// Late-bound value helpers: "1" and 1 compare equal where a caller tests a number.
-QString toText(const QVariant &v);       // numbers as plain decimals (1, 0.5, -3), no exponent
-double toNumber(const QVariant &v);      // leading numeric part, "" and "abc" give 0
-bool sameValue(const QVariant &a, const QVariant &b); // numeric compare when both look numeric
 
 } // namespace factory

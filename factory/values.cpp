@@ -1,4 +1,6 @@
-#include "factory/factory.h"
+#include "factory/values.h"
+
+#include <QLocale>
 
 #include <charconv>
 #include <cmath>
@@ -131,6 +133,8 @@ QString formatDouble(double d)
 
 QString toText(const QVariant &v)
 {
+    if (v.isNull())
+        return {}; // also a typed null, as SQL NULL reads
     switch (v.typeId()) {
     case QMetaType::QString:
         return *static_cast<const QString *>(v.constData());

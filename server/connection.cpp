@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -41,6 +42,13 @@ QString peerOf(int fd)
         port = ntohs(a4->sin_port);
     }
     return QString::fromLatin1(host) + u':' + QString::number(port);
+}
+
+// The client closed or reset its end (what it may still send does not count).
+bool peerGone(int fd)
+{
+    pollfd p = {fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 } // namespace
@@ -85,6 +93,7 @@ void ConnectionThread::serve()
 
     Link link(m_fd, m_stopFd);
     Job job(m_server, m_jobNumber);
+    job.setPeerGone([fd = m_fd] { return peerGone(fd); });
     wire::FrameReader reader;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     // A stranger may not hold a connection, its thread and its memory for long.
@@ -97,7 +106,11 @@ void ConnectionThread::serve()
         qsizetype n = 0;
         const Link::Read read = stranger && helloDeadline.hasExpired()
                                     ? Link::Read::Timeout
-                                    : link.receive(buffer, n, stranger ? helloTimeLeft() : -1);
+                                    : link.receive(buffer, n, stranger ? helloTimeLeft() : job.idleWaitMsec());
+        if (read == Link::Read::Timeout && !stranger) {
+            job.idleTimeout();
+            continue;
+        }
         if (read == Link::Read::Timeout) {
             log::line(u"job %1: error 1000, no hello within %2 ms; closing"_s.arg(m_jobNumber)
                           .arg(m_server.helloTimeoutMsec));

@@ -82,13 +82,27 @@ void Job::close()
     }
 }
 
+// The answer carries its request's number ahead of everything else, so that the client can
+// tell it from a stray one (and answers to requests sent ahead could be matched one day).
+static QByteArray answerFrame(const QCborValue &number, const QCborMap &body)
+{
+    if (!number.isInteger())
+        return wire::encode(body);
+    QCborMap answer;
+    answer.insert(u"n"_s, number);
+    for (auto it = body.begin(); it != body.end(); ++it)
+        answer.insert(it.key(), it.value());
+    return wire::encode(answer);
+}
+
 QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
 {
+    const QCborValue number = request.value("n"_L1);
     const QCborValue opValue = request.value("op"_L1);
     if (!opValue.isString()) {
         closeAfter = true;
         log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));
-        return wire::encode(wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
+        return answerFrame(number, wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
     }
     const QString op = opValue.toString();
     // What failed, for the log: the op and the class, method or query it named.
@@ -102,22 +116,30 @@ QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
         return text;
     };
     try {
-        return wire::encode(wire::ok(dispatch(op, request, closeAfter)));
+        return answerFrame(number, wire::ok(dispatch(op, request, closeAfter)));
     } catch (const Error &e) {
-        log::line(u"job %1: %2 failed: error %3 %4"_s.arg(m_number).arg(what()).arg(e.number()).arg(e.description()));
-        return wire::encode(wire::error(e.number(), e.description()));
+        // One pass: a "%3" in the client's text must not take the error number's place.
+        log::line(u"job %1: %2 failed: error %3 %4"_s.arg(QString::number(m_number), what(),
+                                                           QString::number(e.number()), e.description()));
+        return answerFrame(number, wire::error(e.number(), e.description()));
     } catch (const std::exception &e) {
         const QString text = QString::fromUtf8(e.what());
         log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(what(), text));
-        return wire::encode(wire::error(Code::Internal, u"Interner Fehler: "_s + text));
+        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler: "_s + text));
     } catch (...) {
         log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(what()));
-        return wire::encode(wire::error(Code::Internal, u"Interner Fehler"_s));
+        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler"_s));
     }
 }
 
 QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &closeAfter)
 {
+    if (m_idleRolledBack) {
+        m_idleRolledBack = false;
+        throw Error(Code::Transaction,
+                    u"Transaktion (TSTART) nach %1 s ohne Aufruf zurückgerollt, ihre Änderungen sind verworfen"_s
+                        .arg(m_server.transactionIdleMsec / 1000.0));
+    }
     if (op == "hello"_L1)
         return hello(request, closeAfter);
     if (op == "ping"_L1)
@@ -394,6 +416,7 @@ QSqlDatabase Job::queryConnection()
 
 void Job::afterAnswer()
 {
+    m_idleSince.setRemainingTime(m_server.transactionIdleMsec);
     if (m_ready.empty())
         return;
     std::vector<PendingBatch> ready;
@@ -422,7 +445,51 @@ std::optional<QStringList> Job::takeList(int handle)
     return records;
 }
 
-QString Job::xecute(const QString &line) { return m_interpreter.execute(line, *this); }
+QString Job::xecute(const QString &line)
+{
+    if (m_lineDepth == 0) {
+        m_lineClock.start();
+        m_nextPeerProbe = 0;
+    }
+    ++m_lineDepth;
+    struct Leave
+    {
+        int &depth;
+        ~Leave() { --depth; }
+    } leave{m_lineDepth};
+    return m_interpreter.execute(line, *this);
+}
+
+QString Job::interruption()
+{
+    const qint64 elapsed = m_lineClock.elapsed();
+    if (elapsed > m_server.lineTimeMsec)
+        return u"die Zeile läuft länger als %1 s"_s.arg(m_server.lineTimeMsec / 1000.0);
+    // A look at the socket costs a system call: a few times a second is enough.
+    if (m_peerGone && elapsed >= m_nextPeerProbe) {
+        m_nextPeerProbe = elapsed + 50;
+        if (m_peerGone())
+            return u"die Verbindung zum Client ist getrennt"_s;
+    }
+    return {};
+}
+
+int Job::idleWaitMsec() const
+{
+    if (m_tx.level() == 0 || m_idleSince.isForever())
+        return -1;
+    return int(qMax<qint64>(0, m_idleSince.remainingTime()));
+}
+
+void Job::idleTimeout()
+{
+    if (m_tx.level() == 0)
+        return;
+    log::line(u"job %1: transaction idle for %2 s, rolled back"_s.arg(m_number).arg(m_server.transactionIdleMsec / 1000.0));
+    m_tx.abandon();
+    m_pending.clear();
+    m_idleRolledBack = true;
+}
 
 void Job::startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work)
 {

@@ -8,7 +8,11 @@
 #include "server/transactions.h"
 
 #include <QCborMap>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHash>
+
+#include <functional>
 
 #include <unordered_map>
 #include <vector>
@@ -30,6 +34,14 @@ public:
     void close();
     // The hello was answered: the connection is no stranger any longer.
     bool saidHello() const { return m_ns != nullptr; }
+    // How long the connection may wait for the next request before idleTimeout() is due;
+    // -1: as long as it likes (no job transaction open).
+    int idleWaitMsec() const;
+    // A job transaction went unused for too long: rolled back, the write lock released; the
+    // next request is refused once, saying so.
+    void idleTimeout();
+    // Asked while a line runs, so that a line whose client has gone stops.
+    void setPeerGone(std::function<bool()> probe) { m_peerGone = std::move(probe); }
 
     // CallContext
     QSqlDatabase db() override { return m_current; }
@@ -51,6 +63,7 @@ public:
     void transactionRollback() override;
     int transactionLevel() const override { return m_tx.level(); }
     bool runRoutine(const QString &name, QString &out) override;
+    QString interruption() override;
 
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
     std::optional<QStringList> takeList(int handle);
@@ -99,6 +112,12 @@ private:
     QList<int> m_callLists; // made by the running call
     std::vector<PendingBatch> m_pending; // asked for inside the open transaction
     std::vector<PendingBatch> m_ready;   // committed: start once the answer is out
+    QDeadlineTimer m_idleSince;          // since the last answer
+    bool m_idleRolledBack = false;       // to be told at the next request
+    QElapsedTimer m_lineClock;           // of the running M line
+    qint64 m_nextPeerProbe = 0;
+    int m_lineDepth = 0;                 // a class method may run a line inside a line
+    std::function<bool()> m_peerGone;
 };
 
 } // namespace server

@@ -1,6 +1,7 @@
 // varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
 //               [--batch-workers N]
 //               [--tls-cert FILE --tls-key FILE] [--max-connections N] [--hello-timeout MS]
+//               [--line-time SECONDS] [--transaction-idle SECONDS]
 
 #include "server/builtin.h"
 #include "server/log.h"
@@ -113,6 +114,10 @@ int main(int argc, char *argv[])
     parser.addOption({u"max-connections"_s, u"Connections served at once; further ones are refused."_s, u"N"_s,
                       u"256"_s});
     parser.addOption({u"hello-timeout"_s, u"Time a new connection has for its hello."_s, u"MS"_s, u"10000"_s});
+    parser.addOption({u"line-time"_s, u"Longest run of one M command line, in seconds."_s, u"SECONDS"_s, u"3"_s});
+    parser.addOption({u"transaction-idle"_s,
+                      u"A job transaction (TSTART) without a call for this long is rolled back, in seconds."_s,
+                      u"SECONDS"_s, u"60"_s});
     parser.process(app);
 
     QHostAddress address;
@@ -132,6 +137,15 @@ int main(int argc, char *argv[])
     if (!workersOk || workers < 1 || workers > 64)
         fail(u"--batch-workers expects a whole number from 1 to 64"_s);
 
+    // Seconds, fractions allowed (tests use short ones); answers milliseconds.
+    auto seconds = [&](const QString &option) {
+        bool ok = false;
+        const double value = parser.value(option).toDouble(&ok);
+        if (!ok || value <= 0 || value > 86400)
+            fail(u"--"_s + option + u" expects seconds between 0 and 86400"_s);
+        return qMax(1, int(value * 1000));
+    };
+
     server::ServerContext context;
     bool numberOk = false;
     context.maxConnections = parser.value(u"max-connections"_s).toInt(&numberOk);
@@ -148,6 +162,8 @@ int main(int argc, char *argv[])
         if (!context.tls)
             fail(u"TLS: "_s + why);
     }
+    context.lineTimeMsec = seconds(u"line-time"_s);
+    context.transactionIdleMsec = seconds(u"transaction-idle"_s);
     const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
     if (!QDir().mkpath(dataDir))
         fail(u"cannot create the data folder "_s + dataDir);

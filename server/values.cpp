@@ -2,7 +2,8 @@
 
 #include <QCborArray>
 
-#include <cmath>
+#include <limits>
+
 
 using namespace Qt::StringLiterals;
 
@@ -72,24 +73,6 @@ QVariantList listFromCbor(const QCborValue &array)
     for (const QCborValue &item : items)
         list.append(fromCbor(item));
     return list;
-}
-
-QString text(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = value.toDouble();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
-            return QString::number(qint64(d));
-        return QString::number(d, 'g', 15);
-    }
-    case QMetaType::UnknownType:
-    case QMetaType::Nullptr:
-        return {};
-    default:
-        return value.toString();
-    }
 }
 
 } // namespace server::values

@@ -2,6 +2,8 @@
 // Late-bound values between the wire (CBOR) and class code (QVariant): text, integers,
 // doubles and "no value".
 
+#include "factory/values.h"
+
 #include <QCborValue>
 #include <QString>
 #include <QVariant>
@@ -12,7 +14,7 @@ namespace server::values {
 QCborValue toCbor(const QVariant &value);
 QVariant fromCbor(const QCborValue &value);
 QVariantList listFromCbor(const QCborValue &array);
-// Text form of a value: integers plainly, doubles without exponent where possible.
-QString text(const QVariant &value);
+// Text form of a value: the client's rule (factory::toText), never an exponent.
+inline QString text(const QVariant &value) { return factory::toText(value); }
 
 } // namespace server::values

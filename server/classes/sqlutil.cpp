@@ -4,28 +4,10 @@
 
 #include <QSqlError>
 
-#include <cmath>
 
 using namespace Qt::StringLiterals;
 
 namespace server::classes {
-
-QString text(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = v.toDouble();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
-            return QString::number(qint64(d));
-        return QString::number(d, 'g', 15);
-    }
-    case QMetaType::Bool:
-        return v.toBool() ? u"1"_s : u"0"_s;
-    default:
-        return v.isNull() ? QString() : v.toString();
-    }
-}
 
 QString arg(const QVariantList &args, int i) { return i < args.size() ? text(args.at(i)) : QString(); }
 

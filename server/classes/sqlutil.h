@@ -2,6 +2,7 @@
 // Small helpers every class file uses: late-bound arguments, refusals and SQL with bound values.
 
 #include "factory/error.h"
+#include "factory/values.h"
 #include "server/classdecl.h"
 
 #include <QSqlDatabase>
@@ -15,8 +16,8 @@
 
 namespace server::classes {
 
-// Late-bound text of a value: whole numbers without a fraction, everything else as text.
-QString text(const QVariant &v);
+// Late-bound text of a value, by the client's rule (factory::toText).
+inline QString text(const QVariant &v) { return factory::toText(v); }
 // Argument i as text; "" when the caller sent fewer.
 QString arg(const QVariantList &args, int i);
 // Refuses (2005) a call with fewer than min or more than max arguments.

@@ -57,6 +57,9 @@ public:
     virtual int transactionLevel() const = 0;
     // DO ^routine: false when the server offers no such routine; out = what it wrote.
     virtual bool runRoutine(const QString &name, QString &out) = 0;
+    // Asked again and again while a line runs: why it must stop now (it ran too long, its
+    // client has gone), or "" to go on. The line then fails with <STORE>.
+    virtual QString interruption() { return {}; }
     // $ORDER on a global: the subscript after (direction 1) or before (-1) the last of
     // `subscripts` on that level, in collate() order; "" starts from the edge and answers
     // "" when there is none. std::nullopt: this environment cannot walk globals.

@@ -14,6 +14,9 @@ namespace {
 // Characters one line may create or scan: a line of 100 000 characters working on strings of
 // the largest size must come to an end in a second or so, not occupy its job for minutes.
 constexpr qint64 WorkLimit = 512LL * 1024 * 1024;
+// Characters of new strings one line may make: with the locals, this bounds the memory a
+// line can take (about 256 MiB), including old values kept to undo the line.
+constexpr qint64 CreateLimit = 128LL * 1024 * 1024;
 // Characters all locals of a job may hold.
 constexpr qint64 LocalsLimit = 32LL * 1024 * 1024;
 
@@ -60,11 +63,16 @@ void Executor::checkFootprint() const
         raise(ErrorCode::Store, u"lokale Variablen belegen mehr als %1 Zeichen"_s.arg(LocalsLimit));
 }
 
-void Executor::charge(qint64 work)
+void Executor::charge(qint64 work, qint64 created)
 {
     m_work += work;
+    m_created += created;
     if (m_work > WorkLimit)
         raise(ErrorCode::Store, u"die Zeile verarbeitet mehr als %1 Zeichen"_s.arg(WorkLimit));
+    if (m_created > CreateLimit)
+        raise(ErrorCode::Store, u"die Zeile erzeugt mehr als %1 Zeichen"_s.arg(CreateLimit));
+    if (const QString why = m_env.interruption(); !why.isEmpty())
+        raise(ErrorCode::Store, why);
 }
 
 void Executor::write(const QString &text)
@@ -78,6 +86,7 @@ void Executor::write(const QString &text)
 
 bool Executor::runCommand(const Command &cmd)
 {
+    charge(0);
     if (cmd.postcondition && !truth(eval(*cmd.postcondition)))
         return true;
     switch (cmd.kind) {
@@ -163,13 +172,13 @@ void Executor::runSet(const Command &cmd)
                 break;
             case SetTarget::Kind::Piece: {
                 const QString old = fetch(var, r.subs).value_or(QString());
-                charge(old.size() + value.size());
+                charge(old.size() + value.size(), old.size() + value.size());
                 store(var, r.subs, setPiece(old, r.delimiter, r.from, r.to, value));
                 break;
             }
             case SetTarget::Kind::Extract: {
                 const QString old = fetch(var, r.subs).value_or(QString());
-                charge(old.size() + value.size());
+                charge(old.size() + value.size(), old.size() + value.size());
                 store(var, r.subs, setExtract(old, r.from, r.to, value));
                 break;
             }
@@ -257,9 +266,11 @@ void Executor::store(const VarRef &ref, const QStringList &subs, const QString &
         m_locals.set(ref.name, subs, value);
 }
 
-Number Executor::number(const QString &text) const
+Number Executor::number(const QString &text)
 {
-    const Number n = Number::fromText(text);
+    qsizetype consumed = 0;
+    const Number n = Number::fromText(text, &consumed);
+    charge(consumed); // a text of millions of digits is read whole
     if (n.tooLarge())
         raise(ErrorCode::MaxNumber, excerpt(text));
     return n;
@@ -274,12 +285,19 @@ QString Executor::numberText(const Number &n) const
 
 bool Executor::truth(const QString &text)
 {
-    return !Number::fromText(text).isZero();
+    qsizetype consumed = 0;
+    const bool zero = Number::fromText(text, &consumed).isZero();
+    charge(consumed);
+    return !zero;
 }
 
 qint64 Executor::integer(const Expr &e)
 {
-    return Number::fromText(eval(e)).toInt();
+    const QString text = eval(e);
+    qsizetype consumed = 0;
+    const qint64 value = Number::fromText(text, &consumed).toInt();
+    charge(consumed);
+    return value;
 }
 
 QString Executor::eval(const Expr &e)
@@ -364,7 +382,7 @@ QString Executor::apply(BinaryOp op, const QString &left, const QString &right)
     switch (op) {
     case BinaryOp::Concat:
         checkLength(left.size() + right.size());
-        charge(left.size() + right.size());
+        charge(left.size() + right.size(), left.size() + right.size());
         return left + right;
     case BinaryOp::Add:
         return numberText(number(left) + number(right));
@@ -397,8 +415,8 @@ QString Executor::apply(BinaryOp op, const QString &left, const QString &right)
     case BinaryOp::Or:
         return boolText(truth(left) || truth(right));
     case BinaryOp::Contains:
-        charge(left.size());
-        return boolText(left.contains(right));
+        charge(left.size() + right.size());
+        return boolText(search(left, right) >= 0);
     case BinaryOp::Follows:
         charge(std::min(left.size(), right.size()));
         return boolText(left > right);
@@ -439,14 +457,14 @@ QString Executor::evalFunction(const Expr &e)
         const qint64 from = a.size() > 1 ? integer(*a[1]) : 1;
         const qint64 to = a.size() > 2 ? integer(*a[2]) : from;
         QString out = extract(s, from, to);
-        charge(out.size());
+        charge(out.size(), out.size());
         return out;
     }
     case Function::Find: {
         const QString s = eval(*a[0]);
         const QString sub = eval(*a[1]);
         const qint64 start = a.size() > 2 ? integer(*a[2]) : 1;
-        charge(s.size());
+        charge(s.size() + sub.size());
         return QString::number(find(s, sub, start));
     }
     case Function::Get: {
@@ -463,11 +481,11 @@ QString Executor::evalFunction(const Expr &e)
             if (decimals < 0)
                 raise(ErrorCode::IllegalValue, u"$JUSTIFY: negative Nachkommastellen"_s);
             checkLength(decimals + 2);
-            charge(decimals);
+            charge(decimals, decimals);
             s = number(s).fixed(int(decimals));
         }
         if (width > s.size())
-            charge(width);
+            charge(width, width);
         return justify(s, width);
     }
     case Function::Length: {
@@ -507,7 +525,7 @@ QString Executor::evalFunction(const Expr &e)
         const QString delimiter = eval(*a[1]);
         const qint64 from = a.size() > 2 ? integer(*a[2]) : 1;
         const qint64 to = a.size() > 3 ? integer(*a[3]) : from;
-        charge(s.size());
+        charge(s.size() + delimiter.size(), s.size());
         return piece(s, delimiter, from, to);
     }
     case Function::Select:
@@ -520,7 +538,7 @@ QString Executor::evalFunction(const Expr &e)
         const QString s = eval(*a[0]);
         const QString from = eval(*a[1]);
         const QString to = a.size() > 2 ? eval(*a[2]) : QString();
-        charge(s.size() * (from.size() / 16 + 1));
+        charge(s.size() + from.size(), s.size());
         return translate(s, from, to);
     }
     }

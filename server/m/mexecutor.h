@@ -31,9 +31,9 @@ private:
     QString evalSpecial(Special special);
     QString apply(BinaryOp op, const QString &left, const QString &right);
 
-    Number number(const QString &text) const; // <MAXNUMBER> when out of range
+    Number number(const QString &text); // <MAXNUMBER> when out of range
     QString numberText(const Number &n) const;
-    static bool truth(const QString &text);
+    bool truth(const QString &text);
     qint64 integer(const Expr &e);
 
     QStringList subscripts(const VarRef &ref, bool emptyLastAllowed = false);
@@ -41,7 +41,9 @@ private:
     void store(const VarRef &ref, const QStringList &subs, const QString &value);
 
     void write(const QString &text);
-    void charge(qint64 work);
+    // work: characters scanned or made; created: of them, characters of new strings, which
+    // bound what the line can hold in memory (values, their old versions kept for undo).
+    void charge(qint64 work, qint64 created = 0);
 
     LocalStore m_locals;
     bool &m_test;
@@ -50,6 +52,7 @@ private:
     QString m_out;
     qsizetype m_column = 0;
     qint64 m_work = 0;
+    qint64 m_created = 0;
 };
 
 } // namespace server::m

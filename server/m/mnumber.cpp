@@ -37,7 +37,7 @@ int digitCount(Wide v)
 
 } // namespace
 
-Number Number::make(bool negative, Wide mant, long long exp)
+Number Number::make(bool negative, Wide mant, long long exp, bool cut)
 {
     Number n;
     if (mant == 0)
@@ -48,8 +48,9 @@ Number Number::make(bool negative, Wide mant, long long exp)
         const Wide unit = Pow10[drop];
         Wide q = mant / unit;
         const Wide r = mant % unit;
-        // half away from zero; digits lost earlier cannot change that (the half is even)
-        if (r * 2 >= unit)
+        // Half away from zero. A fraction below the last digit of mant (see sum()) cannot
+        // change that: r is an integer and the half of an even unit is one too.
+        if (!cut && r * 2 >= unit)
             ++q;
         mant = q;
         exp += drop;
@@ -292,7 +293,13 @@ QString Number::fixed(int decimals) const
     return out;
 }
 
-Number operator+(const Number &x, const Number &y)
+Number operator+(const Number &x, const Number &y) { return Number::sum(x, y, false); }
+
+// The exact sum rounded once (or cut) to 19 digits. Where b lies further below a than the
+// 38 digits of a Wide reach, b is shifted down and what falls off is kept as "a fraction
+// below the last digit": a subtraction then takes one unit more, which leaves the digits
+// that rounding or cutting looks at as they are in the exact result.
+Number Number::sum(const Number &x, const Number &y, bool cut)
 {
     if (x.m_mant == 0)
         return y;
@@ -301,15 +308,29 @@ Number operator+(const Number &x, const Number &y)
     const Number &a = x.m_exp >= y.m_exp ? x : y; // larger exponent
     const Number &b = x.m_exp >= y.m_exp ? y : x;
     const long long diff = static_cast<long long>(a.m_exp) - b.m_exp;
-    if (digitCount(a.m_mant) + diff > WideDigits)
-        return a; // b lies below the last digit a can hold
-    const Number::Wide A = Number::Wide(a.m_mant) * Pow10[diff];
-    const Number::Wide B = b.m_mant;
+    Wide A;
+    Wide B;
+    long long exp;
+    bool below = false; // b had digits below B's last one
+    if (digitCount(a.m_mant) + diff <= WideDigits) {
+        A = Wide(a.m_mant) * Pow10[diff];
+        B = b.m_mant;
+        exp = b.m_exp;
+    } else {
+        // |b| < |a| / 10^19 here: the result keeps at least 37 digits, so dropping b's
+        // lowest digits changes only what rounding drops anyway.
+        const int scale = WideDigits - digitCount(a.m_mant);
+        A = Wide(a.m_mant) * Pow10[scale];
+        exp = a.m_exp - scale;
+        const long long shift = exp - b.m_exp;
+        B = shift > WideDigits ? 0 : Wide(b.m_mant) / Pow10[shift];
+        below = shift > WideDigits || Wide(b.m_mant) % Pow10[shift] != 0;
+    }
     if (a.m_neg == b.m_neg)
-        return Number::make(a.m_neg, A + B, b.m_exp);
-    if (A >= B)
-        return Number::make(a.m_neg, A - B, b.m_exp);
-    return Number::make(b.m_neg, B - A, b.m_exp);
+        return make(a.m_neg, A + B, exp, cut);
+    if (A > B)
+        return make(a.m_neg, A - B - (below ? 1 : 0), exp, cut);
+    return make(b.m_neg, B - A, exp, cut); // B >= A only without a dropped fraction
 }
 
 Number operator*(const Number &a, const Number &b)
@@ -351,27 +372,50 @@ Number Number::integerDivide(const Number &a, const Number &b)
     return make(neg, Wide(a.m_mant) / (Wide(b.m_mant) * Pow10[-d]), 0);
 }
 
+namespace {
+// x * y mod m without overflow: both below m < 2^64.
+Wide mulMod(Wide x, Wide y, Wide m) { return (x * y) % m; }
+
+Wide pow10Mod(long long e, Wide m)
+{
+    Wide result = 1 % m;
+    Wide base = 10 % m;
+    while (e > 0) {
+        if (e & 1)
+            result = mulMod(result, base, m);
+        base = mulMod(base, base, m);
+        e >>= 1;
+    }
+    return result;
+}
+} // namespace
+
+// Exact: |a| mod |b| is at most 19 digits. With different signs the answer is |b| less that,
+// which may need more; it is cut, not rounded, so that it stays below the divisor.
 Number Number::modulo(const Number &a, const Number &b)
 {
-    if (b.m_mant == 0)
+    if (b.m_mant == 0 || a.m_mant == 0)
         return {};
-    if (a.m_mant == 0)
-        return {};
-    const int e = std::min(a.m_exp, b.m_exp);
-    const long long da = static_cast<long long>(a.m_exp) - e;
-    const long long db = static_cast<long long>(b.m_exp) - e;
-    if (digitCount(a.m_mant) + da <= WideDigits && digitCount(b.m_mant) + db <= WideDigits) {
-        const Wide A = Wide(a.m_mant) * Pow10[da];
-        const Wide B = Wide(b.m_mant) * Pow10[db];
-        Wide r = A % B;
-        bool neg = a.m_neg;
-        if (r != 0 && a.m_neg != b.m_neg) {
-            r = B - r;
-            neg = b.m_neg;
-        }
-        return make(r == 0 ? false : neg, r, e);
+    Wide rest;
+    long long exp;
+    if (a.m_exp >= b.m_exp) {
+        const Wide B = b.m_mant;
+        rest = mulMod(Wide(a.m_mant) % B, pow10Mod(static_cast<long long>(a.m_exp) - b.m_exp, B), B);
+        exp = b.m_exp;
+    } else {
+        const long long d = static_cast<long long>(b.m_exp) - a.m_exp;
+        rest = a.m_mant;
+        if (digitCount(b.m_mant) + d <= WideDigits)
+            rest %= Wide(b.m_mant) * Pow10[d];
+        // else |b| > |a|: the remainder is |a| itself
+        exp = a.m_exp;
     }
-    return a - b * divide(a, b).floored();
+    if (rest == 0)
+        return {};
+    const Number r = make(b.m_neg, rest, exp);
+    if (a.m_neg == b.m_neg)
+        return r;
+    return sum(b, r.negated(), true);
 }
 
 int Number::compare(const Number &a, const Number &b)

@@ -41,7 +41,9 @@ public:
 
 private:
     using Wide = unsigned __int128;
-    static Number make(bool negative, Wide mantissa, long long exponent);
+    // Rounds to 19 digits, half away from zero; cut: drops the digits beyond instead.
+    static Number make(bool negative, Wide mantissa, long long exponent, bool cut = false);
+    static Number sum(const Number &a, const Number &b, bool cut);
     int magnitude() const; // digits + exponent: 10^(m-1) <= |x| < 10^m
 
     bool m_neg = false;

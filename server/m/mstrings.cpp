@@ -3,6 +3,9 @@
 #include "server/m/merrors.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -14,6 +17,30 @@ void checkLength(qint64 length)
         raise(ErrorCode::MaxString, u"Zeichenkette länger als %1 Zeichen"_s.arg(MaxStringLength));
 }
 
+qsizetype search(QStringView text, QStringView sub, qsizetype from)
+{
+    // Short patterns cost Qt's search at most a few steps a character.
+    constexpr qsizetype Short = 8;
+    if (sub.size() <= Short || from < 0 || text.size() - from < sub.size())
+        return text.indexOf(sub, from);
+    // Knuth-Morris-Pratt: border[i] = length of the longest proper border of sub[0..i].
+    std::vector<qint32> border(size_t(sub.size()), 0);
+    for (qsizetype i = 1, k = 0; i < sub.size(); ++i) {
+        while (k > 0 && sub[i] != sub[k])
+            k = border[size_t(k - 1)];
+        if (sub[i] == sub[k])
+            ++k;
+        border[size_t(i)] = qint32(k);
+    }
+    for (qsizetype i = from, k = 0; i < text.size(); ++i) {
+        while (k > 0 && text[i] != sub[k])
+            k = border[size_t(k - 1)];
+        if (text[i] == sub[k] && ++k == sub.size())
+            return i - sub.size() + 1;
+    }
+    return -1;
+}
+
 namespace {
 
 // Offset where piece `number` (>= 1) starts, or -1 when the text has fewer pieces.
@@ -21,7 +48,7 @@ qsizetype pieceStart(const QString &text, const QString &delimiter, qint64 numbe
 {
     qsizetype at = 0;
     for (qint64 k = 1; k < number; ++k) {
-        const qsizetype p = text.indexOf(delimiter, at);
+        const qsizetype p = search(text, delimiter, at);
         if (p < 0)
             return -1;
         at = p + delimiter.size();
@@ -43,7 +70,7 @@ QString piece(const QString &text, const QString &delimiter, qint64 from, qint64
         return {};
     qsizetype at = start;
     for (qint64 k = from;; ++k) {
-        const qsizetype p = text.indexOf(delimiter, at);
+        const qsizetype p = search(text, delimiter, at);
         if (p < 0)
             return text.mid(start);
         if (k == to)
@@ -59,7 +86,7 @@ qint64 pieceCount(const QString &text, const QString &delimiter)
     qint64 count = 1;
     qsizetype at = 0;
     for (;;) {
-        const qsizetype p = text.indexOf(delimiter, at);
+        const qsizetype p = search(text, delimiter, at);
         if (p < 0)
             return count;
         ++count;
@@ -83,7 +110,7 @@ qint64 find(const QString &text, const QString &sub, qint64 start)
         return start;
     if (start - 1 > text.size())
         return 0;
-    const qsizetype p = text.indexOf(sub, start - 1);
+    const qsizetype p = search(text, sub, start - 1);
     return p < 0 ? 0 : p + sub.size() + 1;
 }
 
@@ -91,8 +118,16 @@ QString translate(const QString &text, const QString &from, const QString &to)
 {
     QString out;
     out.reserve(text.size());
+    // A long list of characters to replace is looked up in a table, not searched per character.
+    std::unique_ptr<std::array<qint32, 65536>> table;
+    if (from.size() > 16) {
+        table = std::make_unique<std::array<qint32, 65536>>();
+        table->fill(-1);
+        for (qsizetype i = from.size() - 1; i >= 0; --i)
+            (*table)[from[i].unicode()] = qint32(i);
+    }
     for (QChar c : text) {
-        const qsizetype i = from.indexOf(c);
+        const qsizetype i = table ? (*table)[c.unicode()] : from.indexOf(c);
         if (i < 0)
             out += c;
         else if (i < to.size())

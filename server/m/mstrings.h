@@ -19,6 +19,10 @@ QString setPiece(const QString &old, const QString &delimiter, qint64 from, qint
 // SET $EXTRACT(var, from, to) = value.
 QString setExtract(const QString &old, qint64 from, qint64 to, const QString &value);
 
+// Offset of the first `sub` in `text` at or after `from`, -1 when none; time linear in both
+// sizes (a plain search can take |text| * |sub| steps on texts of blanks). `[` uses it too.
+qsizetype search(QStringView text, QStringView sub, qsizetype from = 0);
+
 // Throws <MAXSTRING> when a result of that many characters would be too long.
 void checkLength(qint64 length);
 
