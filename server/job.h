@@ -40,6 +40,10 @@ public:
     int newList(const QStringList &records) override;
     QString xecute(const QString &line) override;
     void startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work) override;
+    void passwordChecked(const QString &code, bool active) override;
+
+    // The personnel code (server form) this connection signed in as; "" before a sign-in.
+    QString signedInUser() const { return m_user; }
 
     // m::Environment
     std::optional<QString> globalGet(const QString &name, const QStringList &subscripts) override;
@@ -55,8 +59,6 @@ public:
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
     std::optional<QStringList> takeList(int handle);
     ServerContext &server() { return m_server; }
-    // Who is signed in on this job, as far as the server knows: "" when nobody.
-    QString signedInUser();
 
     static constexpr int MaxOpenHandles = 1000;
     static constexpr int MaxArguments = 16;
@@ -99,6 +101,8 @@ private:
     QList<int> m_callLists; // made by the running call
     std::vector<PendingBatch> m_pending; // asked for inside the open transaction
     std::vector<PendingBatch> m_ready;   // committed: start once the answer is out
+    QString m_user;          // signed in as; see server/access.h
+    int m_wrongPasswords = 0; // in a row
 };
 
 } // namespace server
