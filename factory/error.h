@@ -19,6 +19,7 @@ enum : int {
     CertificateChanged = 1012, // (client side) not the certificate remembered for that address
     PlainToPinned = 1013,      // (client side) unencrypted answer where a certificate is remembered
     TlsFailed = 1014,          // (client side) the TLS handshake failed
+    SignInRequired = 1100,     // the connection has not signed in (UserViaPasswort)
     UnknownClass = 2001,
     UnknownProperty = 2002,
     UnknownMethod = 2003,

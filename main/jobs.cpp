@@ -65,8 +65,11 @@ std::unique_ptr<factory::Factory> connectGateway(const QString &connectionString
 {
     auto gateway = std::make_unique<factory::Factory>();
     try {
-        if (gateway->Connect(connectionString) && gateway->IsConnected())
+        // The gateway takes only signed-in work; a refused sign-in leaves it as unusable as
+        // an unreachable one.
+        if (gateway->Connect(connectionString) && gateway->IsConnected() && cacheapi::signInConnection(*gateway))
             return gateway;
+        cacheapi::Trace(u"jobs.connectGateway"_s, u"Gateway nicht verbunden"_s, connectionString, 40);
     } catch (const factory::Error &e) {
         // A malformed string or an unknown namespace leaves the gateway as unreachable as a
         // server that does not answer; the user gets the same message.

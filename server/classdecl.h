@@ -63,6 +63,9 @@ public:
     // Starts a batch job; answers at once. The run is recorded (Varelo.Batch query "Runs").
     virtual void startBatch(const QString &job, const QString &tenant, const QVariantList &args,
                             BatchWork work) = 0;
+    // The sign-in's password check found this user (code empty: nobody with that password).
+    // An active user signs the connection in; see server/access.h.
+    virtual void passwordChecked(const QString &code, bool active) = 0;
 };
 
 // Rows of a class query, read batch by batch.
@@ -89,6 +92,7 @@ struct PropertyDecl
     QString name;
     DisplayForm display = {}; // "<name>LogicalToODBC"; none = the raw value as text
     bool readOnly = false;
+    bool hidden = false; // stored, but never sent to a client nor set by one
 };
 
 struct ClassDecl
@@ -103,6 +107,9 @@ struct ClassDecl
     std::function<void(QVariantMap &props, const QVariant &initial)> onNew;
     // Before every save: check and complete; throw factory::Error(2009, ...) to refuse.
     std::function<void(CallContext &, QVariantMap &props, bool isNew)> beforeSave;
+    // At every start, once the tables exist (and a new namespace is seeded): brings stored
+    // data of an older server up to date. Inside the start-up transaction.
+    std::function<void(QSqlDatabase db)> upgrade;
 
     QHash<QString, ClassMethod> methods;            // key: lower-case name
     QHash<QString, InstanceMethod> instanceMethods; // key: lower-case name

@@ -1,12 +1,20 @@
 // varelo-cli: a command-line client for administrators and scripts.
 #include "factory/certificatepins.h"
 #include "factory/factory.h"
+#include "factory/signin.h"
+
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSettings>
 #include <QStringList>
 
+#include <optional>
+
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 using namespace Qt::StringLiterals;
 
@@ -62,7 +70,10 @@ int usage(const QString &problem = {})
 {
     if (!problem.isEmpty())
         err(u"varelo-cli: "_s + problem + u'\n');
-    err(u"Aufruf: varelo-cli [--conn \"cn_iptcp:ADRESSE[PORT]:NAMESPACE\"] [--timeout MS] [--tls-pin SHA256:…] BEFEHL ...\n"
+    err(u"Aufruf: varelo-cli [--conn \"cn_iptcp:ADRESSE[PORT]:NAMESPACE\"] [--timeout MS] [--tls-pin SHA256:…]\n"
+        u"                  [--user PERSONALCODE [--firma MANDANT]] BEFEHL ...\n"
+        u"  Mit --user meldet sich der Aufruf an; das Passwort kommt aus VARELO_PASSWORD oder wird\n"
+        u"  am Terminal abgefragt. Ohne Anmeldung geht nur, was die Anmeldung selbst braucht.\n"
         u"  xecute ZEILE                    M-Zeile ausführen, ausgeben, was sie schreibt\n"
         u"  open KLASSE ID                  Objekt öffnen: \"Name<TAB>Wert\" je Zeile\n"
         u"  query KLASSE ABFRAGE [ARG...]   Abfrage ausführen: eine Zeile je Treffer, Spalten mit TAB\n"
@@ -111,6 +122,30 @@ int run(factory::Factory &f, const QString &verb, const QStringList &rest)
     return Ok;
 }
 
+// The password for --user: VARELO_PASSWORD, else asked on the terminal without echo.
+// nullopt: neither is there.
+std::optional<QString> password()
+{
+    if (qEnvironmentVariableIsSet("VARELO_PASSWORD"))
+        return qEnvironmentVariable("VARELO_PASSWORD");
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    err(u"Passwort: "_s);
+    termios old{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (quiet) {
+        termios silent = old;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    std::string typed;
+    std::getline(std::cin, typed);
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    err(u"\n"_s);
+    return QString::fromLocal8Bit(typed);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -119,6 +154,8 @@ int main(int argc, char **argv)
     QStringList args = QCoreApplication::arguments().mid(1);
 
     QString conn = DefaultConnection;
+    QString user;
+    QString firma = u"1"_s;
     int timeout = 0;
     QString tlsPin;
     while (!args.isEmpty() && args.front().startsWith(u"--"_s)) {
@@ -138,6 +175,10 @@ int main(int argc, char **argv)
             return usage(u"%1 ohne Wert"_s.arg(name));
         if (name == u"--conn") {
             conn = value;
+        } else if (name == u"--user") {
+            user = value;
+        } else if (name == u"--firma") {
+            firma = value;
         } else if (name == u"--timeout") {
             bool ok = false;
             timeout = value.toInt(&ok);
@@ -161,6 +202,13 @@ int main(int argc, char **argv)
     if (args.size() < needed || (verb != u"query" && verb != u"call" && args.size() > needed))
         return usage(u"falsche Zahl von Argumenten für %1"_s.arg(verb));
 
+    std::optional<QString> secret;
+    if (!user.isEmpty()) {
+        secret = password();
+        if (!secret)
+            return usage(u"--user braucht ein Passwort: VARELO_PASSWORD setzen oder am Terminal aufrufen"_s);
+    }
+
     factory::Factory f;
     f.setCertificatePins(std::make_shared<CliPins>(tlsPin));
     if (timeout > 0)
@@ -169,6 +217,10 @@ int main(int argc, char **argv)
         if (!f.Connect(conn)) {
             err(u"varelo-cli: Server unter %1 nicht erreichbar\n"_s.arg(conn));
             return Unreachable;
+        }
+        if (secret && factory::checkPassword(f, *secret, firma, user).isEmpty()) {
+            err(u"varelo-cli: Anmeldung als %1 (Mandant %2) abgelehnt: Passwort falsch\n"_s.arg(user, firma));
+            return ServerError;
         }
         const int status = run(f, verb, args);
         std::fflush(stdout);

@@ -1,5 +1,6 @@
 #include "server/job.h"
 
+#include "server/access.h"
 #include "server/log.h"
 #include "server/rowsource.h"
 #include "server/sqlutil.h"
@@ -9,6 +10,7 @@
 
 #include <QCborArray>
 #include <QElapsedTimer>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 using factory::Error;
@@ -146,6 +148,10 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
         return QCborValue(QCborValue::Null);
     if (!m_ns)
         throw Error(Code::Protocol, u"Zuerst anmelden ('hello'), dann '"_s + op + u"'"_s);
+    if (m_user.isEmpty() && !access::openBeforeSignIn(op, request))
+        throw Error(Code::SignInRequired, access::refusal(op, request));
+    if (m_wrongPasswords >= access::FreeWrongPasswords && access::isPasswordCheck(op, request))
+        QThread::msleep(access::WrongPasswordDelayMsec); // this connection's thread only
 
     if (op == "next"_L1)
         return next(request);
@@ -496,15 +502,18 @@ void Job::startBatch(const QString &job, const QString &tenant, const QVariantLi
     m_pending.push_back({job, tenant, signedInUser(), args, std::move(work)});
 }
 
-QString Job::signedInUser()
+void Job::passwordChecked(const QString &code, bool active)
 {
-    // The personnel code the client's sign-in sets in the job ("S ...,PERSONAL=...").
-    const m::Locals &locals = m_interpreter.locals();
-    const auto var = locals.constFind(u"PERSONAL"_s);
-    if (var == locals.constEnd())
-        return {};
-    const auto value = var->find(QStringList());
-    return value == var->end() ? QString() : value->second;
+    if (code.isEmpty()) {
+        ++m_wrongPasswords;
+        return;
+    }
+    m_wrongPasswords = 0;
+    if (!active)
+        return;
+    if (m_user != code)
+        log::line(u"job %1: signed in as %2"_s.arg(m_number).arg(code));
+    m_user = code;
 }
 
 std::optional<QString> Job::globalGet(const QString &name, const QStringList &subscripts)

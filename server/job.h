@@ -52,6 +52,10 @@ public:
     int newList(const QStringList &records) override;
     QString xecute(const QString &line) override;
     void startBatch(const QString &job, const QString &tenant, const QVariantList &args, BatchWork work) override;
+    void passwordChecked(const QString &code, bool active) override;
+
+    // The personnel code (server form) this connection signed in as; "" before a sign-in.
+    QString signedInUser() const { return m_user; }
 
     // m::Environment
     std::optional<QString> globalGet(const QString &name, const QStringList &subscripts) override;
@@ -68,8 +72,6 @@ public:
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
     std::optional<QStringList> takeList(int handle);
     ServerContext &server() { return m_server; }
-    // Who is signed in on this job, as far as the server knows: "" when nobody.
-    QString signedInUser();
 
     static constexpr int MaxOpenHandles = 1000;
     static constexpr int MaxArguments = 16;
@@ -118,6 +120,8 @@ private:
     qint64 m_nextPeerProbe = 0;
     int m_lineDepth = 0;                 // a class method may run a line inside a line
     std::function<bool()> m_peerGone;
+    QString m_user;          // signed in as; see server/access.h
+    int m_wrongPasswords = 0; // in a row
 };
 
 } // namespace server

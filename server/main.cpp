@@ -5,6 +5,7 @@
 
 #include "server/builtin.h"
 #include "server/log.h"
+#include "server/passwords.h"
 #include "server/server.h"
 #include "server/servercontext.h"
 #include "server/tlsconfig.h"
@@ -182,6 +183,12 @@ int main(int argc, char *argv[])
         if (context.findNamespace(name))
             continue;
         context.namespaces.append({name, dataDir + u'/' + name + u".db"_s});
+    }
+
+    try {
+        server::passwords::useKeyFile(dataDir + u"/password.key"_s);
+    } catch (const factory::Error &e) {
+        fail(e.description());
     }
 
     server::registerBuiltinClasses(context.registry);

@@ -137,6 +137,8 @@ QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const Q
     QCborMap d;
     for (int i = 0; i < values.size(); ++i) {
         const PropertyDecl &property = info.decl->properties[i];
+        if (property.hidden)
+            continue;
         p.insert(property.name, values::toCbor(values[i]));
         if (property.display)
             d.insert(property.name, property.display(values[i]));
@@ -186,7 +188,7 @@ QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, con
     for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
         const QString name = it.key().toString();
         const int i = info.index.value(name.toLower(), -1);
-        if (i < 0)
+        if (i < 0 || decl.properties[i].hidden)
             throw Error(Code::UnknownProperty,
                         u"Eigenschaft '"_s + name + u"' gibt es in der Klasse '"_s + decl.name + u"' nicht"_s);
         const QVariant value = values::fromCbor(it.value());
@@ -269,7 +271,7 @@ QVariant ObjectLayer::call(const ClassDecl &decl, const QString &id, const QStri
     if (key.endsWith(suffix)) {
         ClassInfo &i = info(decl);
         const int p = i.index.value(key.chopped(suffix.size()), -1);
-        if (p >= 0) {
+        if (p >= 0 && !decl.properties[p].hidden) {
             if (args.size() > 1)
                 throw Error(Code::ArgumentCount, method + u" von "_s + decl.name + u" erwartet ein Argument"_s);
             if (args.size() == 1)

@@ -2,6 +2,7 @@
 
 #include "server/log.h"
 #include "server/runlog.h"
+#include "server/passwords.h"
 #include "server/sqlutil.h"
 
 #include <QFile>
@@ -123,6 +124,12 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
             }
             sql::exec(db, u"COMMIT"_s);
         }
+        sql::exec(db, u"BEGIN IMMEDIATE"_s);
+        passwords::checkNamespace(db);
+        for (const ClassDecl *decl : registry.all())
+            if (decl->upgrade)
+                decl->upgrade(db);
+        sql::exec(db, u"COMMIT"_s);
         runlog::prepare(QFileInfo(ns.path).absolutePath(), db, ns);
         sql::exec(db, u"PRAGMA optimize"_s);
     } catch (...) {

@@ -32,7 +32,13 @@ bool plainHello(const QSslConfiguration &config, Link &link, const QCborMap &mes
     }
     QCborMap offer;
     offer.insert(u"tls"_s, true);
-    if (!link.sendAll(wire::encode(wire::ok(offer))))
+    // Numbered like every other answer (the number first), so that the client takes it for
+    // its hello's.
+    QCborMap answer;
+    if (const QCborValue number = message.value(u"n"_s); number.isInteger())
+        answer.insert(u"n"_s, number);
+    answer.insert(u"ok"_s, offer);
+    if (!link.sendAll(wire::encode(answer)))
         return true;
     QString why;
     if (!link.startTls(config, msec, why)) {

@@ -41,6 +41,9 @@ extern QString Filiale;         // "0"
 extern QString Personalcode;
 extern QString Passwort;
 extern QString Benutzer;        // Personalcode "|" name; empty while nobody is signed in
+// The tenant the user signed in at: a new connection signs in there again, whichever tenant
+// the main window has chosen since. "" until a sign-in succeeds (Firma is used then).
+extern QString AnmeldeFirma;
 extern QString Standort;
 extern QString StandortText;
 extern QString GeraeteStandort;
@@ -79,6 +82,9 @@ void BeginServerWork(bool hourglass = false, bool silent = false);
 void EndServerWork(bool normalPointer = false);
 void EnsureConnected(bool silent = false);
 void DisconnectServer();
+// Signs a connection in on its server as the session's user (the server takes nothing but
+// what the sign-in needs before); false when the server refuses. Failures throw.
+bool signInConnection(factory::Factory &factory);
 void WaitHundredths(int n);
 void Ende();
 QString ScramblePassword(const QString &text); // throws std::invalid_argument over 255 characters

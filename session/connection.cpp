@@ -2,6 +2,7 @@
 #include "session/certificatestore.h"
 #include "session/forms.h"
 
+#include "factory/signin.h"
 #include "platform/messagebox.h"
 #include "platform/platform.h"
 
@@ -109,6 +110,10 @@ void takeServerWindowFields()
 
 void prepareServerJob()
 {
+    // A new connection (a reconnect after a lost one) is signed in again with the session's
+    // values before anything else: the server takes nothing else from it until then.
+    if (!Personalcode.isEmpty())
+        signInConnection(*Factory);
     auto windows = Factory->Static(u"VR.Windows"_s);
     const QString who = u"S FIRMA="_s + Firma + u",FIL="_s + Filiale + u",PERSONAL=\""_s + Personalcode + u"\""_s;
     const QString where = u"S ^STAND($J)=\""_s + Standort + u"\""_s;
@@ -121,6 +126,13 @@ void prepareServerJob()
 
 void setRetryWaitHundredths(int n) { g_retryWait = n; }
 void setTerminateHandler(std::function<void()> handler) { g_terminate = handler ? std::move(handler) : quitAtOnce; }
+
+bool signInConnection(factory::Factory &factory)
+{
+    const QString tenant = AnmeldeFirma.isEmpty() ? Firma : AnmeldeFirma;
+    return !factory::checkPassword(factory, Passwort, tenant, ConvertText(Personalcode, u"RUZAVAVIR"_s, true))
+                .isEmpty();
+}
 
 void BuildConnString() { ConnString = u"cn_iptcp:"_s + ServerIP + u"["_s + Port + u"]:"_s + Namespace; }
 

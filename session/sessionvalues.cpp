@@ -9,6 +9,7 @@ QString Filiale = u"0"_s;
 QString Personalcode;
 QString Passwort;
 QString Benutzer;
+QString AnmeldeFirma;
 QString Standort;
 QString StandortText;
 QString GeraeteStandort;
@@ -50,6 +51,7 @@ void resetSession()
     Personalcode.clear();
     Passwort.clear();
     Benutzer.clear();
+    AnmeldeFirma.clear();
     Standort.clear();
     StandortText.clear();
     GeraeteStandort.clear();

@@ -1,5 +1,6 @@
 #include "session/cacheapi.h"
 
+#include "factory/signin.h"
 #include "platform/messagebox.h"
 #include "platform/platform.h"
 
@@ -54,6 +55,7 @@ bool failedSignIn(const std::exception &e, const QString &operation, bool endWor
 bool user_anmeld()
 {
     Benutzer.clear();
+    AnmeldeFirma.clear();
     try {
         if (Kommandozeile.isEmpty() && !KommandozeileVerbraucht)
             Kommandozeile = platform::commandLine();
@@ -74,10 +76,13 @@ bool user_anmeld()
     QString operation = u"Anmeldung mit nicht existierendem Personalcode"_s;
     bool result = false;
     try {
-        const QString persId = Firma + u"||"_s + ConvertText(Personalcode, u"RUZAVAVIR"_s, true);
-        auto pers = Factory->OpenId(u"VR.ParPersEdv"_s, persId);
+        const QString code = ConvertText(Personalcode, u"RUZAVAVIR"_s, true);
+        auto pers = Factory->OpenId(u"VR.ParPersEdv"_s, Firma + u"||"_s + code);
         operation = u"Benutzerprüfung"_s;
-        if (text(pers, u"Passwort"_s) != Passwort || text(pers, u"AKTIV"_s) != u"J") {
+        // The password is checked where it is kept: the server answers no row for a wrong
+        // one, and signs this connection in for a right one of an active user.
+        const bool passwordRight = !factory::checkPassword(*Factory, Passwort, Firma, code).isEmpty();
+        if (!passwordRight || text(pers, u"AKTIV"_s) != u"J") {
             platform::messageBox(owner(), u"Passwort Falsch oder Benutzer nicht Aktiv."_s, platform::Buttons::Ok,
                                  platform::Icon::Information, u"Anmeldung an Caché."_s);
             AnmeldungFehlgeschlagen = true;
@@ -118,6 +123,7 @@ bool user_anmeld()
             windows->call(u"Xecute"_s, {who});
             CloseObject(windows);
 
+            AnmeldeFirma = Firma;
             AnmeldungFehlgeschlagen = false;
             result = true;
         }

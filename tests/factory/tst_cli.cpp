@@ -19,6 +19,7 @@ private slots:
     void serverErrors();
     void openPrintsOnePropertyALine();
     void unreachableServer();
+    void signsInWithUserAndPassword();
     void usageErrors_data();
     void usageErrors();
 
@@ -29,14 +30,20 @@ private:
         QString out;
         QString err;
     };
-    Result run(const QStringList &args);
+    // password: VARELO_PASSWORD for the call; a null text leaves it unset.
+    Result run(const QStringList &args, const QString &password = u"admin"_s);
 
     TestServer m_server;
 };
 
-tst_cli::Result tst_cli::run(const QStringList &args)
+tst_cli::Result tst_cli::run(const QStringList &args, const QString &password)
 {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"VARELO_PASSWORD"_s);
+    if (!password.isNull())
+        env.insert(u"VARELO_PASSWORD"_s, password);
+    p.setProcessEnvironment(env);
     p.start(QString::fromUtf8(VARELO_CLI_PATH), args);
     Result r;
     if (!p.waitForFinished(30000)) {
@@ -74,7 +81,7 @@ void tst_cli::verbs()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
-    const Result r = run(QStringList{u"--conn"_s, m_server.connectionString()} + args);
+    const Result r = run(QStringList{u"--conn"_s, m_server.connectionString(), u"--user"_s, u"ADM"_s} + args);
     QCOMPARE(r.err, QString());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, expected);
@@ -95,7 +102,7 @@ void tst_cli::serverErrors()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, prefix);
-    const Result r = run(QStringList{u"--conn="_s + m_server.connectionString()} + args);
+    const Result r = run(QStringList{u"--conn="_s + m_server.connectionString(), u"--user=ADM"_s} + args);
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.startsWith(prefix), qPrintable(r.err));
     QCOMPARE(r.out, QString());
@@ -108,6 +115,7 @@ void tst_cli::openPrintsOnePropertyALine()
     const QStringList lines = open.out.split(u'\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.contains(u"PNAME\tAnna Adler"_s), qPrintable(open.out));
     QVERIFY2(lines.contains(u"AKTIV\tJ"_s), qPrintable(open.out));
+    QVERIFY2(lines.contains(u"Passwort\t"_s), qPrintable(open.out)); // open before a sign-in, and empty
     QCOMPARE(open.err, QString());
 }
 
@@ -120,6 +128,25 @@ void tst_cli::unreachableServer()
     const Result r = run({u"--conn"_s, u"cn_iptcp:127.0.0.1[%1]:VARELO"_s.arg(port), u"xecute"_s, u"W 1"_s});
     QCOMPARE(r.exitCode, 2);
     QVERIFY(!r.err.isEmpty());
+}
+
+void tst_cli::signsInWithUserAndPassword()
+{
+    const QStringList write{u"xecute"_s, u"S ^CLI=1"_s};
+    const QStringList conn{u"--conn"_s, m_server.connectionString()};
+    Result r = run(conn + write);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.startsWith(u"Fehler 1100: "_s), qPrintable(r.err));
+    r = run(conn + QStringList{u"--user"_s, u"ADM"_s} + write, u"falsch"_s);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(u"abgelehnt"_s), qPrintable(r.err));
+    // No terminal to ask on and no VARELO_PASSWORD.
+    r = run(conn + QStringList{u"--user"_s, u"ADM"_s} + write, QString());
+    QCOMPARE(r.exitCode, 64);
+    // The code as typed; tenant 2 has a password of its own.
+    r = run(conn + QStringList{u"--user"_s, u"adm"_s, u"--firma"_s, u"2"_s} + write, u"admin2"_s);
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
 }
 
 void tst_cli::usageErrors_data()

@@ -1,14 +1,18 @@
 // The factory against a real varelo-server: every operation, the errors it raises, late
 // binding, the round trips each operation costs, and what a broken connection leaves behind.
+#include "factory/certificatepins.h"
 #include "factory/factory.h"
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using factory::ErrorCode::ArgumentCount;
+using factory::ErrorCode::CertificateChanged;
+using factory::ErrorCode::PlainToPinned;
 using factory::ErrorCode::BadHandle;
 using factory::ErrorCode::NoCurrentRow;
 using factory::ErrorCode::NotConnected;
@@ -24,6 +28,16 @@ using factory::ErrorCode::NotConnected;
             QVERIFY2(e_.number() == int(expected), qPrintable(QString::number(e_.number()) + u": "_s + m_error));  \
         }                                                                                                          \
     } while (0)
+
+namespace {
+class MemoryPins final : public factory::CertificatePins
+{
+public:
+    QString pinned(const QString &address) override { return pins.value(address); }
+    void remember(const QString &address, const QString &fingerprint) override { pins.insert(address, fingerprint); }
+    QHash<QString, QString> pins;
+};
+} // namespace
 
 class tst_factory : public QObject
 {
@@ -49,6 +63,7 @@ private slots:
     void reconnectLeavesOldObjectsBehind();
     void callWithoutAnswerInTimeFails();
     void killedServerFailsTheCallAndAllowsReconnect();
+    void tlsServerIsKnownByItsFirstCertificate();
 
 private:
     factory::Factory &connected(factory::Factory &f);
@@ -71,12 +86,12 @@ void tst_factory::initTestCase()
 void tst_factory::init()
 {
     if (!m_f.IsConnected())
-        QVERIFY(m_f.Connect(m_server->connectionString()));
+        QVERIFY(m_server->connect(m_f));
 }
 
 factory::Factory &tst_factory::connected(factory::Factory &f)
 {
-    if (!f.Connect(m_server->connectionString()))
+    if (!m_server->connect(f))
         qFatal("no connection to the test server");
     return f;
 }
@@ -91,6 +106,8 @@ void tst_factory::connectGivesEachFactoryItsOwnJob()
     QVERIFY(a.jobNumber() > 0);
     QVERIFY(b.jobNumber() > 0);
     QVERIFY(a.jobNumber() != b.jobNumber());
+    QVERIFY(TestServer::signIn(a));
+    QVERIFY(TestServer::signIn(b));
 
     // A job's own locals are not another's.
     a.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"S X=1"_s});
@@ -121,8 +138,7 @@ void tst_factory::openIdBringsTheWholeObjectInOneRoundTrip()
     QCOMPARE(user->className(), u"VR.ParPersEdv"_s); // as the server declares it
     QCOMPARE(user->id(), u"1||ADM"_s);
     QVERIFY(!user->isNew());
-    QCOMPARE(user->get(u"Passwort"_s).toString(), u"admin"_s);
-    QCOMPARE(user->get(u"passwort"_s).toString(), u"admin"_s);
+    QCOMPARE(user->get(u"Passwort"_s).toString(), QString()); // never leaves the server
     QCOMPARE(user->get(u"AKTIV"_s).toString(), u"J"_s);
     QCOMPARE(user->get(u"aktiv"_s).toString(), u"J"_s);
     QCOMPARE(user->get(u"Pname"_s).toString(), u"Anna Adler"_s);
@@ -429,7 +445,7 @@ void tst_factory::reconnectLeavesOldObjectsBehind()
     EXPECT_ERROR(f.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s), NotConnected);
     QVERIFY2(m_error.contains(u"VR.ParPersEdv"_s), qPrintable(m_error));
 
-    QVERIFY(f.Connect(m_server->connectionString()));
+    QVERIFY(m_server->connect(f));
     QVERIFY(f.jobNumber() != oldJob);
     QVERIFY(f.roundTrips() > trips); // counting goes on across connections
     // What belonged to the old job cannot reach the new one.
@@ -466,7 +482,7 @@ void tst_factory::callWithoutAnswerInTimeFails()
     QVERIFY(!waiter.IsConnected()); // its answer would come out of step: the connection is dropped
 
     holder.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"TROLLBACK"_s});
-    QVERIFY(waiter.Connect(m_server->connectionString()));
+    QVERIFY(m_server->connect(waiter));
     QCOMPARE(factory::toText(waiter.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W 1+1"_s})), u"2"_s);
 }
 
@@ -475,8 +491,8 @@ void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
     TestServer server;
     QVERIFY(server.start());
     factory::Factory f, idle;
-    QVERIFY(f.Connect(server.connectionString()));
-    QVERIFY(idle.Connect(server.connectionString()));
+    QVERIFY(server.connect(f));
+    QVERIFY(server.connect(idle));
     const factory::InstancePtr param = f.New(u"orvanta.param"_s, u"3"_s);
     param->set(u"dbpraefix"_s, u"orvanta.sued"_s);
     param->sys_Save(); // answered: on disk
@@ -494,9 +510,39 @@ void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
     QVERIFY(t.elapsed() < 1000);
 
     QVERIFY(server.restart());
-    QVERIFY(f.Connect(server.connectionString()));
+    QVERIFY(server.connect(f));
     QVERIFY(f.IsConnected());
     QCOMPARE(f.OpenId(u"orvanta.param"_s, u"3"_s)->get(u"dbpraefix"_s).toString(), u"orvanta.sued"_s);
+}
+
+void tst_factory::tlsServerIsKnownByItsFirstCertificate()
+{
+    TestServer::Options options;
+    options.tls = true;
+    TestServer server(options);
+    QVERIFY(server.start());
+    auto pins = std::make_shared<MemoryPins>();
+    factory::Factory f;
+    f.setCertificatePins(pins);
+    QVERIFY(server.connect(f)); // the sign-in travels encrypted
+    const QString address = server.host() + u'[' + QString::number(server.port()) + u']';
+    QCOMPARE(pins->pins.keys(), QStringList{address});
+    QCOMPARE(pins->pins.value(address), server.fingerprint());
+    f.Disconnect();
+    QVERIFY(server.connect(f));
+    f.Disconnect();
+
+    // Another certificate at that address is refused, and so is a plain server there.
+    QVERIFY(server.newCertificate());
+    QVERIFY(server.restart());
+    EXPECT_ERROR(f.Connect(server.connectionString()), CertificateChanged);
+    QVERIFY(m_error.contains(address));
+    QVERIFY(!f.IsConnected());
+    TestServer plain;
+    QVERIFY(plain.start());
+    pins->pins.insert(plain.host() + u'[' + QString::number(plain.port()) + u']', server.fingerprint());
+    EXPECT_ERROR(f.Connect(plain.connectionString()), PlainToPinned);
+    QVERIFY(!f.IsConnected());
 }
 
 QTEST_GUILESS_MAIN(tst_factory)

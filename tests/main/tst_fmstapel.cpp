@@ -64,7 +64,7 @@ void tst_FMStapel::init()
     setParam(u"dbgateway"_s, m_fx->server().connectionString(u"GATEWAY"_s));
     setParam(u"dbbmecat"_s, m_fx->server().connectionString(u"GATEWAY"_s));
     m_holder = std::make_unique<factory::Factory>();
-    QVERIFY(m_holder->Connect(m_fx->server().connectionString()));
+    QVERIFY(m_fx->server().connect(*m_holder));
 
     cacheapi::resetSession();
     platform::setCommandLine(u"1 0 ADM admin 127.0.0.1 "_s + QString::number(m_fx->server().port()) + u" VARELO"_s);

@@ -44,7 +44,7 @@ private slots:
 
 private:
     QStringList runs(const QString &ns);            // "job|tenant|args", newest first
-    QString importOutcome();                        // of the gateway's newest import run
+    QString importOutcome(int column = 7);          // of the gateway's newest import run
     bool waitForRun(const QString &ns, const QString &run);
     void setParam(const QString &firma, const QString &property, const QString &value);
     QString closedPortConnection() const;
@@ -93,7 +93,7 @@ QStringList tst_Jobs::runs(const QString &ns)
     if (ns == u"GATEWAY") {
         if (!m_gatewayProbe) {
             m_gatewayProbe = std::make_unique<factory::Factory>();
-            m_gatewayProbe->Connect(m_gateway->connectionString(ns));
+            m_gateway->connect(*m_gatewayProbe, ns);
         }
         on = m_gatewayProbe.get();
     }
@@ -107,7 +107,7 @@ QStringList tst_Jobs::runs(const QString &ns)
     return result;
 }
 
-QString tst_Jobs::importOutcome()
+QString tst_Jobs::importOutcome(int column)
 {
     runs(u"GATEWAY"_s); // connects the probe
     auto rs = m_gatewayProbe->ResultSet(u"Varelo.Batch"_s, u"Runs"_s);
@@ -115,7 +115,7 @@ QString tst_Jobs::importOutcome()
     QString outcome;
     while (rs->Next()) {
         if (factory::toText(rs->GetData(2)) == u"import"_s) {
-            outcome = factory::toText(rs->GetData(7));
+            outcome = factory::toText(rs->GetData(column));
             break;
         }
     }
@@ -201,6 +201,7 @@ void tst_Jobs::releaseImportsOnGateway()
     QVERIFY(waitForRun(u"GATEWAY"_s, u"import||wexl_export.txt"_s));
     // The gateway took over what the release wrote.
     QTRY_VERIFY_WITH_TIMEOUT(importOutcome().startsWith(u"ok"_s), 10000);
+    QCOMPARE(importOutcome(9), u"ADM"_s); // the session's user signed the gateway connection in
     QVERIFY(button(u"BUFrei"_s)->isEnabled());
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(cacheapi::BusyDepth, 0);
@@ -212,6 +213,8 @@ void tst_Jobs::releaseWithGatewayUnreachable_data()
     QTest::newRow("nobody listening") << closedPortConnection();
     QTest::newRow("unknown namespace") << u"GATE"_s;
     QTest::newRow("empty") << QString();
+    // Reachable, but the session's password does not sign the gateway connection in.
+    QTest::newRow("sign-in refused") << u"PASSWORT"_s;
 }
 
 void tst_Jobs::releaseWithGatewayUnreachable()
@@ -219,6 +222,10 @@ void tst_Jobs::releaseWithGatewayUnreachable()
     QFETCH(QString, gateway);
     if (gateway == u"GATE")
         gateway = m_gateway->connectionString(u"NIRGENDS"_s);
+    if (gateway == u"PASSWORT") {
+        gateway = m_gateway->connectionString(u"GATEWAY"_s);
+        cacheapi::Passwort = u"falsch"_s; // the main connection stays signed in
+    }
     setParam(u"1"_s, u"dbgateway"_s, gateway);
     bool disabledDuringRun = false, busyDuringRun = false;
     m_fx->boxes().onShown = [&](const platform::ShownMessage &) {

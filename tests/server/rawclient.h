@@ -52,7 +52,25 @@ public:
                                          {QStringLiteral("ns"), ns}});
         return int(answer.value(QStringLiteral("ok")).toMap().value(QStringLiteral("job")).toInteger());
     }
-    bool open(quint16 port, const QString &ns = QStringLiteral("VARELO")) { return connectTo(port) && hello(ns) > 0; }
+    // Connected, hello said and signed in as the demo administrator, as every client works.
+    bool open(quint16 port, const QString &ns = QStringLiteral("VARELO")) { return openAnonymous(port, ns) && signIn(); }
+    // Connected and hello said, but nobody signed in.
+    bool openAnonymous(quint16 port, const QString &ns = QStringLiteral("VARELO"))
+    {
+        return connectTo(port) && hello(ns) > 0;
+    }
+    // The password check that signs the connection in; answers the code found, "" for none.
+    QString checkPassword(const QString &password, const QString &tenant, const QString &code, int *error = nullptr)
+    {
+        const QCborMap rows = query(QStringLiteral("VR.ParPersEdv"), QStringLiteral("UserViaPasswort"),
+                                    {password, tenant, code}, 10, error);
+        return rows.value(QStringLiteral("rows")).toArray().at(0).toArray().at(0).toString();
+    }
+    bool signIn(const QString &tenant = QStringLiteral("1"))
+    {
+        return checkPassword(tenant == u"2" ? QStringLiteral("admin2") : QStringLiteral("admin"), tenant,
+                             QStringLiteral("ADM")) == u"ADM";
+    }
 
     void sendBytes(const QByteArray &bytes)
     {

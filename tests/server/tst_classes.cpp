@@ -2,10 +2,15 @@
 // namespace used as a gateway.
 
 #include "factory/factory.h"
+#include "factory/signin.h"
 #include "tests/support/testserver.h"
 
 #include <QDir>
+#include <functional>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -102,13 +107,13 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.start());
-        QVERIFY(m_f.Connect(m_server.connectionString()));
+        QVERIFY(m_server.connect(m_f));
     }
 
     void signInRecords()
     {
         auto mue = m_f.OpenId(u"VR.ParPersEdv"_s, u"1||MUE"_s);
-        QCOMPARE(mue->get(u"Passwort"_s).toString(), u"mueller"_s);
+        QCOMPARE(mue->get(u"Passwort"_s).toString(), QString()); // never leaves the server
         QCOMPARE(mue->get(u"AKTIV"_s).toString(), u"J"_s);
         QCOMPARE(mue->get(u"FAJN"_s).toString(), u"N"_s);
         QCOMPARE(mue->get(u"PNAME"_s).toString(), u"J}rgen M}ller"_s);
@@ -117,7 +122,7 @@ private slots:
 
         // Personnel codes with umlauts are kept in server form, upper case.
         QCOMPARE(m_f.OpenId(u"VR.ParPersEdv"_s, u"1||B[R"_s)->get(u"PNR"_s).toString(), u"1004"_s);
-        QCOMPARE(m_f.OpenId(u"VR.ParPersEdv"_s, u"1||FU~"_s)->get(u"Passwort"_s).toString(), u"fuss"_s);
+        QCOMPARE(m_f.OpenId(u"VR.ParPersEdv"_s, u"1||FU~"_s)->get(u"PNR"_s).toString(), u"1005"_s);
         QCOMPARE(failure([&] { m_f.OpenId(u"VR.ParPersEdv"_s, u"1||XYZ"_s); }), int(factory::ErrorCode::ObjectNotFound));
 
         auto abt = m_f.OpenId(u"VR.ParPersAbt"_s, u"1||40"_s);
@@ -147,6 +152,63 @@ private slots:
         QFETCH(QString, code);
         const auto found = rows(u"VR.ParPersEdv"_s, u"UserViaPasswort"_s, {password, tenant, u""_s});
         QCOMPARE(found.isEmpty() ? QString() : found.first().first().toString(), code);
+    }
+
+    void clearPasswordsOfAnOlderServerAreConverted()
+    {
+        // A data folder as the server kept it before passwords were hashed: clear passwords
+        // with an index on them, and no password key.
+        TestServer old;
+        QVERIFY(old.start());
+        old.stop();
+        QList<QStringList> users; // tenant, code, password
+        auto onDisk = [&](const std::function<void(QSqlQuery &)> &work) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"old"_s);
+                db.setDatabaseName(QDir(old.dataDir()).filePath(u"VARELO.db"_s));
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                work(q);
+            }
+            QSqlDatabase::removeDatabase(u"old"_s);
+        };
+        onDisk([&](QSqlQuery &q) {
+            QVERIFY(q.exec(u"SELECT Firma, Code FROM vr_parpersedv"_s));
+            while (q.next())
+                users.append({q.value(0).toString(), q.value(1).toString(), q.value(1).toString().toLower() + u"-alt"_s});
+            for (const QStringList &u : std::as_const(users)) {
+                q.prepare(u"UPDATE vr_parpersedv SET Passwort=? WHERE Firma=? AND Code=?"_s);
+                q.addBindValue(u[2]);
+                q.addBindValue(u[0]);
+                q.addBindValue(u[1]);
+                QVERIFY(q.exec());
+            }
+            for (const QString &sql : {u"DROP INDEX vr_parpersedv_Firma_PwBucket"_s,
+                                       u"ALTER TABLE vr_parpersedv DROP COLUMN PwHash"_s,
+                                       u"ALTER TABLE vr_parpersedv DROP COLUMN PwBucket"_s,
+                                       u"CREATE INDEX vr_parpersedv_Firma_Passwort ON vr_parpersedv(Firma, Passwort)"_s,
+                                       u"DROP TABLE password_key"_s})
+                QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+        });
+        QVERIFY(QFile::remove(QDir(old.dataDir()).filePath(u"password.key"_s)));
+        QVERIFY(users.size() >= 5);
+
+        // Converted at the first start, and only then: every user signs in after both.
+        for (int start = 0; start < 2; ++start) {
+            QVERIFY(old.start());
+            Factory f;
+            QVERIFY(f.Connect(old.connectionString()));
+            for (const QStringList &u : std::as_const(users))
+                QCOMPARE(factory::checkPassword(f, u[2], u[0], u[1]), u[1]);
+            QCOMPARE(factory::checkPassword(f, users[0][2], users[0][0], u""_s), users[0][1]); // by the password alone
+            f.Disconnect();
+            old.stop();
+        }
+        onDisk([&](QSqlQuery &q) {
+            QVERIFY(q.exec(u"SELECT COUNT(*) FROM vr_parpersedv WHERE COALESCE(Passwort, '') <> ''"_s));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 0);
+        });
     }
 
     void locationsAndWorkstations()
@@ -556,7 +618,7 @@ private slots:
 
         // The gateway is another namespace of a server sharing the output folder.
         Factory gateway;
-        QVERIFY(gateway.Connect(m_server.connectionString(u"GATEWAY"_s)));
+        QVERIFY(m_server.connect(gateway, u"GATEWAY"_s));
         const int imports = runCount(u"import"_s, &gateway);
         gateway.Static(u"orvanta.gateway"_s)->call(u"import"_s, {u"release_test.txt"_s});
         const QString imported = awaitRun(u"import"_s, imports, &gateway);
@@ -615,7 +677,7 @@ private slots:
     void gatewayNamespaceServesTheSameClasses()
     {
         Factory gateway;
-        QVERIFY(gateway.Connect(m_server.connectionString(u"GATEWAY"_s)));
+        QVERIFY(m_server.connect(gateway, u"GATEWAY"_s));
         QCOMPARE(gateway.Static(u"RUZAVAVIR.Menue"_s)->call(u"getDeviceStandort"_s, {u"ws-zentrale"_s}).toString(),
                  u"1"_s);
         QCOMPARE(column(rows(u"VR.Windows"_s, u"KkrSuche"_s, {u"1"_s, u"L"_s, u"GROESSER"_s, u""_s}, &gateway), 1)

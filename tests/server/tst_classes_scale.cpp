@@ -34,7 +34,7 @@ private slots:
         seeding.start();
         QVERIFY(m_server.start());
         qInfo("seeded scale 50 in %lld ms", seeding.elapsed());
-        QVERIFY(m_f.Connect(m_server.connectionString()));
+        QVERIFY(m_server.connect(m_f));
     }
 
     void countsFollowTheScale()

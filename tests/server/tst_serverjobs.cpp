@@ -1,6 +1,7 @@
 // Jobs side by side: their own locals, job numbers and list handles; result sets that
 // stream while other jobs write; batch runs recorded once their call is committed.
 #include "factory/factory.h"
+#include "factory/signin.h"
 #include "tests/server/rawclient.h"
 #include "tests/support/testserver.h"
 
@@ -81,7 +82,7 @@ void tst_serverjobs::init()
 {
     for (factory::Factory *f : {&m_a, &m_b})
         if (!f->IsConnected())
-            QVERIFY(f->Connect(m_server->connectionString()));
+            QVERIFY(m_server->connect(*f));
 }
 
 void tst_serverjobs::jobsKeepTheirOwnLocalsAndNumbers()
@@ -94,7 +95,7 @@ void tst_serverjobs::jobsKeepTheirOwnLocalsAndNumbers()
 
     // A new connection is a new job with no locals.
     factory::Factory c;
-    QVERIFY(c.Connect(m_server->connectionString()));
+    QVERIFY(m_server->connect(c));
     QCOMPARE(x(c, u"W $D(FIRMA)"_s), u"0"_s);
     QVERIFY(c.jobNumber() != m_a.jobNumber() && c.jobNumber() != m_b.jobNumber());
 }
@@ -361,11 +362,13 @@ void tst_serverjobs::poolQueuesAndAKilledServersRunsReadCutOff()
     TestServer server(options);
     QVERIFY(server.start());
     factory::Factory holder, starter;
-    QVERIFY(holder.Connect(server.connectionString()));
-    QVERIFY(starter.Connect(server.connectionString()));
+    QVERIFY(server.connect(holder));
+    QVERIFY(server.connect(starter));
     // The first run waits for the write lock the holder keeps; the second for the one worker.
     x(holder, u"TSTART  S ^HALT=1"_s);
-    x(starter, u"S FIRMA=1,PERSONAL=\"MUE\""_s);
+    // The run names the user the connection signed in as, not what its locals claim.
+    QCOMPARE(factory::checkPassword(starter, u"mueller"_s, u"1"_s, u"MUE"_s), u"MUE"_s);
+    x(starter, u"S FIRMA=1,PERSONAL=\"ADM\""_s);
     for (const QString &job : {u"genartikel"_s, u"genkond"_s}) {
         const QString cls = job == u"genkond" ? u"orvanta.kond"_s : u"orvanta.wexlartikel"_s;
         QCOMPARE(starter.Static(cls)->call(job, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
@@ -382,7 +385,7 @@ void tst_serverjobs::poolQueuesAndAKilledServersRunsReadCutOff()
     server.kill();
     QVERIFY(server.restart());
     factory::Factory reader;
-    QVERIFY(reader.Connect(server.connectionString()));
+    QVERIFY(server.connect(reader));
     const QList<Run> after = runs(reader);
     QCOMPARE(after.size(), 2);
     for (const Run &r : after) {

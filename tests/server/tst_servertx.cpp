@@ -89,7 +89,7 @@ void tst_servertx::initTestCase()
 factory::Factory &tst_servertx::connected(factory::Factory &f)
 {
     if (!f.IsConnected())
-        f.Connect(m_server->connectionString());
+        m_server->connect(f);
     return f;
 }
 
@@ -107,7 +107,7 @@ void tst_servertx::cleanup()
     if (m_b.IsConnected())
         m_b.Disconnect();
     factory::Factory f;
-    if (f.Connect(m_server->connectionString()))
+    if (m_server->connect(f))
         x(f, u"K ^T,^U,^V"_s);
 }
 
@@ -327,7 +327,7 @@ void tst_servertx::stoppedServerKeepsNothingUncommitted()
     m_server->stop();
     QVERIFY(m_server->start());
     factory::Factory f;
-    QVERIFY(f.Connect(m_server->connectionString()));
+    QVERIFY(m_server->connect(f));
     QCOMPARE(x(f, u"W $G(^T),\"/\",$D(^U)"_s), u"fest/0"_s);
 }
 

@@ -1,5 +1,5 @@
 // varelo-server at the wire: hand-shake, broken and oversized frames, bad requests and
-// handles, limits for strangers and for connections. Whatever one connection sends, the server
+// handles, what a connection may do before its sign-in, limits for strangers and for connections. Whatever one connection sends, the server
 // and every other connection go on. With VARELO_TEST_TLS set (ctest tst_serverwire_tls) all of
 // it runs again inside TLS against a server that serves TLS only.
 #include "tests/server/rawclient.h"
@@ -31,6 +31,8 @@ private slots:
     void badRequestsAreAnsweredAndTheConnectionStays();
     void resultSetsComeInBatchesOfTheAskedSize();
     void resultSetHandlesBelongToTheirJob();
+    void anonymousConnectionMayOnlySignIn();
+    void wrongPasswordsInARowSlowThatConnection();
     void strangersAreClosedOnTimeOrSize();
     void plainClientOfATlsServerIsToldWhy();
     void closedConnectionsGiveTheirMemoryBack();
@@ -76,6 +78,7 @@ void tst_serverwire::helloAnswersJobAndCanonicalNamespace()
     const int jobA = int(ok.value(u"job"_s).toInteger());
     const int jobB = b.hello();
     QVERIFY(jobA > 0 && jobB > 0 && jobA != jobB);
+    QVERIFY(a.signIn());
     QCOMPARE(a.xecute(u"W $J"_s), QString::number(jobA));
 
     // A second hello is refused, the job goes on.
@@ -318,6 +321,85 @@ void tst_serverwire::resultSetHandlesBelongToTheirJob()
     QCOMPARE(RawClient::errorOf(a.request({{u"op"_s, u"close"_s}, {u"h"_s, handle}})), int(Code::BadHandle));
     a.next(handle, 5, &error);
     QCOMPARE(error, int(Code::BadHandle));
+}
+
+void tst_serverwire::anonymousConnectionMayOnlySignIn()
+{
+    RawClient c;
+    QVERIFY(c.openAnonymous(m_server->port()));
+    // What the sign-in windows need is open; a user record comes without its password.
+    const QCborMap user = c.request({{u"op"_s, u"open"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||ADM"_s}});
+    const QCborMap p = user.value(u"ok"_s).toMap().value(u"p"_s).toMap();
+    QCOMPARE(p.value(u"AKTIV"_s).toString(), u"J"_s);
+    QCOMPARE(p.value(u"Passwort"_s).toString(), QString());
+    QCOMPARE(p.size(), 10); // nothing of the stored hash either
+    int error = -1;
+    c.query(u"VR.KassaSW"_s, u"ConnStrg"_s, {0, u""_s}, 10, &error);
+    QCOMPARE(error, 0);
+    c.call(u"RUZAVAVIR.Menue"_s, u"getStandorte"_s, {u"1"_s}, &error);
+    QCOMPARE(error, 0);
+    c.xecute(u"S P0=$P(^FA(0),\"`\",2) W P0"_s, &error);
+    QCOMPARE(error, 0);
+
+    auto call = [](const QString &cls, const QString &method, const QCborArray &args) {
+        return QCborMap{{u"op"_s, u"call"_s}, {u"cls"_s, cls}, {u"m"_s, method}, {u"a"_s, args}};
+    };
+    const QCborMap mLine = call(u"VR.Windows"_s, u"Xecute"_s, {u"S ^ANON=1"_s});
+    const QList<QCborMap> refused = {
+        {{u"op"_s, u"save"_s}, {u"cls"_s, u"orvanta.param"_s}, {u"id"_s, u"1"_s},
+         {u"p"_s, QCborMap{{u"dbpraefix"_s, u"x"_s}}}},
+        // The server list saves the entries it shows; it never makes one.
+        {{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.KassaSW"_s}, {u"id"_s, QCborValue(QCborValue::Null)},
+         {u"init"_s, QCborValue(QCborValue::Null)}, {u"p"_s, QCborMap{{u"Name"_s, u"Neu"_s}}}},
+        call(u"orvanta.wexlkunde"_s, u"Save"_s, {u"1"_s, u""_s, u"orvanta.wexl"_s}),
+        call(u"orvanta.wargr"_s, u"Delete"_s, {u"1"_s, u"10001"_s}),
+        call(u"orvanta.kond"_s, u"genkond"_s, {u"1"_s, u"orvanta.wexl"_s}),
+        mLine,
+        // The session's own line, with more after it.
+        call(u"VR.Windows"_s, u"Xecute"_s, {u"S FIRMA=1,FIL=0,PERSONAL=\"ADM\" S ^ANON=1"_s}),
+        {{u"op"_s, u"query"_s}, {u"cls"_s, u"VR.Windows"_s}, {u"q"_s, u"KkrSuche"_s}, {u"a"_s, QCborArray{u"1"_s, u"K"_s, u"A"_s}}},
+    };
+    for (const QCborMap &request : refused) {
+        const QCborMap answer = c.request(request);
+        QVERIFY2(RawClient::errorOf(answer) == Code::SignInRequired, qPrintable(request.toCborValue().toDiagnosticNotation()));
+        QVERIFY(RawClient::descriptionOf(answer).startsWith(u"Anmeldung erforderlich: "_s));
+    }
+    // A wrong password and an inactive user sign nobody in; the M locals never do.
+    QCOMPARE(c.checkPassword(u"falsch"_s, u"1"_s, u""_s), QString());
+    QCOMPARE(c.checkPassword(u"alt"_s, u"1"_s, u"ALT"_s), u"ALT"_s);
+    c.xecute(u"S FIRMA=1,FIL=0,PERSONAL=\"ADM\""_s, &error);
+    QCOMPARE(error, 0);
+    QCOMPARE(RawClient::errorOf(c.request(mLine)), int(Code::SignInRequired));
+    QVERIFY(c.signIn());
+    QVERIFY(c.request(mLine).contains(u"ok"_s));
+}
+
+void tst_serverwire::wrongPasswordsInARowSlowThatConnection()
+{
+    RawClient c;
+    QVERIFY(c.openAnonymous(m_server->port()));
+    QElapsedTimer t;
+    for (int i = 0; i < 5; ++i) {
+        t.start();
+        QCOMPARE(c.checkPassword(u"falsch"_s, u"1"_s, u"ADM"_s), QString());
+        QVERIFY(t.elapsed() < 900);
+    }
+    t.start();
+    QCOMPARE(c.checkPassword(u"falsch"_s, u"1"_s, u""_s), QString());
+    QVERIFY(t.elapsed() >= 1000);
+    // Only that connection waits.
+    t.start();
+    RawClient other;
+    QVERIFY(other.open(m_server->port()));
+    QCOMPARE(m_bystander.xecute(u"W 1"_s), u"1"_s);
+    QVERIFY(t.elapsed() < 900);
+    // The right password waits as well, and ends the run.
+    t.start();
+    QVERIFY(c.signIn());
+    QVERIFY(t.elapsed() >= 1000);
+    t.start();
+    QCOMPARE(c.checkPassword(u"falsch"_s, u"1"_s, u""_s), QString());
+    QVERIFY(t.elapsed() < 900);
 }
 
 void tst_serverwire::strangersAreClosedOnTimeOrSize()

@@ -306,13 +306,15 @@ void tst_Connection::lostConnectionRestored()
     const int firstJob = cacheapi::Factory->jobNumber();
     QVERIFY(firstJob > 0);
     cacheapi::Standort = u"3"_s;
+    cacheapi::Firma = u"3"_s; // chosen after the sign-in; tenant 3 has no user of that code
     m_fx->server().kill();
     QVERIFY(m_fx->server().restart());
     QCOMPARE(cacheapi::ConnString, m_fx->server().connectionString());
 
     cacheapi::BeginServerWork();
     QVERIFY(cacheapi::Factory->IsConnected());
-    // The new job was prepared again with the current values.
+    // The new job was signed in again (an M line like this one needs it) and prepared again
+    // with the current values.
     auto windows = cacheapi::Factory->Static(u"VR.Windows"_s);
     QCOMPARE(factory::toText(windows->call(u"Xecute"_s, {u"W PERSONAL_\"/\"_^STAND($J)"_s})), u"ADM/3"_s);
     cacheapi::EndServerWork();

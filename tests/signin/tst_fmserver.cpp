@@ -235,7 +235,7 @@ void tst_FMServer::savesEditedEntryOnDefaultServer()
     QCOMPARE(lastTrace(1), QStringList{u"FMServer.BUEdit_Click;Ende"_s});
 
     factory::Factory other;
-    QVERIFY(other.Connect(defaultServer.connectionString()));
+    QVERIFY(defaultServer.connect(other));
     auto saved = other.OpenId(u"VR.KassaSW"_s, u"1"_s);
     QCOMPARE(factory::toText(saved->get(u"FIL"_s)), u"5"_s);
     QCOMPARE(factory::toText(saved->get(u"Type"_s)), u"0"_s);

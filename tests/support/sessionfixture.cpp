@@ -45,6 +45,9 @@ bool SessionFixture::start(const QString &firma)
     cacheapi::Personalcode = u"ADM"_s;
     cacheapi::Passwort = firma == u"2" ? u"admin2"_s : u"admin"_s;
     cacheapi::Benutzer = u"ADM|Anna Adler"_s;
+    // Tenants 1 and 2 have the demo administrator; for another one he signs in at tenant 1
+    // and then works on it, as after a tenant choice in the main window.
+    cacheapi::AnmeldeFirma = firma == u"2" ? firma : u"1"_s;
     cacheapi::BuildConnString();
     try {
         cacheapi::BeginServerWork();
@@ -60,7 +63,7 @@ factory::Factory &SessionFixture::probe()
 {
     if (!m_probe || !m_probe->IsConnected()) { // anew after a server restart
         m_probe = std::make_unique<factory::Factory>();
-        m_probe->Connect(m_server->connectionString());
+        m_server->connect(*m_probe);
     }
     return *m_probe;
 }

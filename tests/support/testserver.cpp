@@ -1,5 +1,8 @@
 #include "tests/support/testserver.h"
 
+#include "factory/factory.h"
+#include "factory/signin.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +32,16 @@ QString TestServer::serverPath() { return QString::fromUtf8(VARELO_SERVER_PATH);
 QString TestServer::connectionString(const QString &ns) const
 {
     return u"cn_iptcp:127.0.0.1["_s + QString::number(m_port) + u"]:"_s + ns;
+}
+
+bool TestServer::connect(factory::Factory &f, const QString &ns) const
+{
+    return f.Connect(connectionString(ns)) && signIn(f);
+}
+
+bool TestServer::signIn(factory::Factory &f, const QString &tenant)
+{
+    return factory::checkPassword(f, adminPassword(tenant), tenant, u"ADM"_s) == u"ADM";
 }
 
 bool TestServer::start()

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+namespace factory { class Factory; }
+
 class TestServer
 {
 public:
@@ -41,6 +43,13 @@ public:
     QString dataDir() const { return m_dataDir; }
     // "cn_iptcp:127.0.0.1[port]:NAMESPACE"
     QString connectionString(const QString &ns = QStringLiteral("VARELO")) const;
+    // Connects f and signs it in as the demo administrator of tenant 1 (ADM, "admin"), as
+    // every client does before it works; false when either failed.
+    bool connect(factory::Factory &f, const QString &ns = QStringLiteral("VARELO")) const;
+    // Signs an already connected factory in as the demo administrator of the tenant.
+    static bool signIn(factory::Factory &f, const QString &tenant = QStringLiteral("1"));
+    static QString adminPassword(const QString &tenant) { return tenant == u"2" ? QStringLiteral("admin2") : QStringLiteral("admin"); }
+
     // Everything the server printed since the object was made.
     QString log() const { return logSince(0); }
     static QString serverPath();
