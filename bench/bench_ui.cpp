@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QStandardItem>
 #include <QTreeWidget>
 #include <QComboBox>
 
@@ -170,9 +171,9 @@ int runActions(const QString &port, int listRows)
                                                           QString::number(w->findChild<QComboBox *>(u"likund"_s)->count() - 1) +
                                                           u" customers"_s);
         int ticks = 0;
-        for (QTreeWidgetItem *item : w->treeItems())
+        for (QStandardItem *item : w->treeItems())
             if (!FMWargr::itemKey(item).endsWith(u"|0"_s)) {
-                item->setCheckState(1, Qt::Checked);
+                FMWargr::checkItem(item)->setCheckState(Qt::Checked);
                 ++ticks;
             }
         Action save;
