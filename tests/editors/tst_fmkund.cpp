@@ -112,6 +112,8 @@ void tst_FMKund::loadsListWithReadyRow()
     QCOMPARE(m_grid->columnWidth(0), 50);
     QCOMPARE(m_grid->columnWidth(1), 16);
     QCOMPARE(m_grid->columnWidth(2), 200);
+    // The button cell's "1" says nothing to a screen reader: it is announced as the search.
+    QCOMPARE(m_grid->model()->index(0, 1).data(Qt::AccessibleTextRole).toString(), u"Suchen"_s);
 
     auto *save = m_window->findChild<QPushButton *>(u"BuSpeich"_s);
     auto *discard = m_window->findChild<QPushButton *>(u"BUClose"_s);
