@@ -1,8 +1,12 @@
-// Round trips and time of what a user does, through the real windows on the offscreen
-// platform against a running server; and, with --startup, the time from process start to
+// Round trips and time of what a user does, through the real windows (offscreen, or on the
+// platform given) against a running server; and, with --startup, the time from process start to
 // the sign-in dialog on the screen.
 //
-//   bench_ui --port PORT [--startup]
+//   bench_ui --port PORT [--rows N] [--label TEXT] [--startup]
+//
+// --rows: the customer list saved on the server before the editors open (the product-group
+// window's customer combo and the customer list show it). --label is added to every figure;
+// with it the run waits for the accessibility bridge and measures nothing without it.
 
 #include "bench/stats.h"
 #include "editors/FMAtyp.h"
@@ -17,13 +21,17 @@
 #include "session/cacheapi.h"
 #include "session/forms.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QPrinter>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QStandardItem>
 #include <QTreeWidget>
+#include <QComboBox>
 
 #include <unistd.h>
 
@@ -70,6 +78,8 @@ template <class F> bool waitFor(F &&condition, int msec = 60000)
     return true;
 }
 
+QString g_label;
+
 quint64 trips() { return cacheapi::Factory ? cacheapi::Factory->roundTrips() : 0; }
 
 struct Action
@@ -79,7 +89,7 @@ struct Action
     void done(const QString &figure, const QString &note = {})
     {
         const double micros = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-        row(figure, ms(micros), {}, {}, QString::number(trips() - before) + u" round trips"_s +
+        row(figure + g_label, ms(micros), {}, {}, QString::number(trips() - before) + u" round trips"_s +
                                           (note.isEmpty() ? QString() : u", "_s + note));
     }
 };
@@ -124,7 +134,19 @@ int runStartup(QApplication &app, const QString &port)
     return 1;
 }
 
-int runActions(const QString &port)
+// The tenant's customer list as `count` numbers of the demo business.
+void storeCustomerList(int count)
+{
+    QStringList numbers;
+    auto rs = cacheapi::Factory->ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
+    rs->Execute({u"1"_s, u"K"_s, u""_s, u""_s, u""_s});
+    while (numbers.size() < count && rs->Next())
+        numbers.append(factory::toText(rs->GetData(1)));
+    rs->Close();
+    cacheapi::Factory->Static(u"orvanta.wexlkunde"_s)->call(u"Save"_s, {u"1"_s, numbers.join(u'|'), u"orvanta.wexl"_s});
+}
+
+int runActions(const QString &port, int listRows)
 {
     platform::MessageBoxRecorder boxes;
     cacheapi::setTerminateHandler([] {});
@@ -139,17 +161,20 @@ int runActions(const QString &port)
         }
         a.done(u"sign-in (command line) and main window load"_s);
     }
+    storeCustomerList(listRows);
 
     {
         Action open;
         FMWargr *w = cacheapi::form<FMWargr>();
         w->show();
         waitFor([&] { return !w->treeItems().isEmpty(); });
-        open.done(u"open FMWargr (product groups)"_s, QString::number(w->treeItems().size()) + u" groups"_s);
+        open.done(u"open FMWargr (product groups)"_s, QString::number(w->treeItems().size()) + u" groups, "_s +
+                                                          QString::number(w->findChild<QComboBox *>(u"likund"_s)->count() - 1) +
+                                                          u" customers"_s);
         int ticks = 0;
-        for (QTreeWidgetItem *item : w->treeItems())
+        for (QStandardItem *item : w->treeItems())
             if (!FMWargr::itemKey(item).endsWith(u"|0"_s)) {
-                item->setCheckState(1, Qt::Checked);
+                FMWargr::checkItem(item)->setCheckState(Qt::Checked);
                 ++ticks;
             }
         Action save;
@@ -176,32 +201,24 @@ int runActions(const QString &port)
     }
 
     {
-        QStringList numbers;
-        auto rs = cacheapi::Factory->ResultSet(u"VR.Windows"_s, u"KkrSuche"_s);
-        rs->Execute({u"1"_s, u"K"_s, u""_s, u""_s, u""_s});
-        while (numbers.size() < 1000 && rs->Next())
-            numbers.append(factory::toText(rs->GetData(1)));
-        rs->Close();
-
         Action open;
         fmkund *w = cacheapi::form<fmkund>();
         w->show();
         ListEditorGrid *grid = w->grid();
-        waitFor([&] { return grid->rowCount() > 0 && !grid->cellText(0, 0).isEmpty(); });
+        waitFor([&] { return grid->rowCount() > 1 && !grid->cellText(0, 0).isEmpty(); });
+        QCoreApplication::processEvents();
         open.done(u"open fmkund (customer list)"_s, QString::number(grid->rowCount()) + u" rows"_s);
-        {
-            const QSignalBlocker quiet(grid);
-            grid->setRowCount(int(numbers.size()));
-            for (int r = 0; r < numbers.size(); ++r) {
-                grid->setItem(r, 0, new QTableWidgetItem(numbers[r]));
-                grid->setItem(r, 1, new QTableWidgetItem(u"1"_s));
-                grid->setItem(r, 2, new QTableWidgetItem());
-            }
-        }
+        QTemporaryDir dir;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath(u"kunden.pdf"_s));
+        Action print;
+        const int pages = w->printTo(&printer);
+        print.done(u"print fmkund (to PDF)"_s, QString::number(pages) + u" pages"_s);
         Action save;
         w->findChild<QPushButton *>(u"BuSpeich"_s)->click();
         waitFor([&] { return !w->isVisible(); });
-        save.done(u"save fmkund"_s, QString::number(numbers.size()) + u" numbers"_s);
+        save.done(u"save fmkund"_s, QString::number(grid->rowCount() - 1) + u" numbers"_s);
         cacheapi::Unload(w);
         cacheapi::Factory->Static(u"orvanta.wexlkunde"_s)
             ->call(u"Save"_s, {u"1"_s, u"10001|10002|10003"_s, u"orvanta.wexl"_s});
@@ -233,7 +250,22 @@ int main(int argc, char *argv[])
     const QString port = args.value(args.indexOf(u"--port"_s) + 1);
     QTemporaryDir settings;
     platform::setSettingsFolder(settings.path());
+    const int rowsAt = args.indexOf(u"--rows"_s);
+    const int listRows = rowsAt > 0 ? args.value(rowsAt + 1).toInt() : 1000;
+    const int labelAt = args.indexOf(u"--label"_s);
+    if (labelAt > 0)
+        g_label = u' ' + args.value(labelAt + 1);
     if (args.contains(u"--startup"_s))
         return runStartup(app, port);
-    return runActions(port);
+    if (!g_label.isEmpty()) {
+        // The bridge comes up once the accessibility bus has answered.
+        waitFor([] { return QAccessible::isActive(); }, 5000);
+        if (!QAccessible::isActive()) {
+            // Figures without the bridge would pass for figures with it.
+            row(u"accessibility bridge"_s + g_label, u"skipped"_s, {}, {}, u"the bridge did not come up"_s);
+            return 0;
+        }
+        row(u"accessibility bridge"_s + g_label, u"active"_s, {}, {}, {});
+    }
+    return runActions(port, listRows);
 }

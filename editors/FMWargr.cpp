@@ -10,10 +10,10 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QStringListModel>
 #include <QTimer>
-#include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
+#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 using namespace editors::choice;
@@ -26,10 +26,26 @@ constexpr int TextColumn = 2;
 constexpr int KeyRole = Qt::UserRole;
 constexpr int DesignedWidth = 660;  // 9900 twips
 constexpr int DesignedHeight = 559; // 8385 twips
+
+QStandardItem *cell(const QStandardItem *item, int column)
+{
+    const QStandardItem *parent = item->parent() ? item->parent() : item->model()->invisibleRootItem();
+    return parent->child(item->row(), column);
+}
+
+void appendPreOrder(QStandardItem *parent, QList<QStandardItem *> &items)
+{
+    for (int r = 0; r < parent->rowCount(); ++r) {
+        QStandardItem *item = parent->child(r, NumberColumn);
+        items << item;
+        appendPreOrder(item, items);
+    }
+}
 } // namespace
 
 FMWargr::FMWargr()
-    : m_tree(new QTreeWidget(this)),
+    : m_tree(new QTreeView(this)),
+      m_groups(new QStandardItemModel(0, 3, this)),
       m_kunden(new LineFeedComboBox(this)),
       m_speichern(new QPushButton(u"Speichern"_s, this)),
       m_verwerfen(new QPushButton(u"Verwerfen"_s, this)),
@@ -43,8 +59,9 @@ FMWargr::FMWargr()
 
     m_tree->setObjectName(u"trwargr"_s);
     m_tree->setAccessibleName(u"Warengruppen"_s);
-    m_tree->setColumnCount(3);
-    m_tree->setHeaderLabels({u"Wargr"_s, QString(), u"Bezeichnung"_s});
+    m_groups->setHorizontalHeaderLabels({u"Wargr"_s, QString(), u"Bezeichnung"_s});
+    m_tree->setModel(m_groups);
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->header()->setMinimumSectionSize(15);
     m_tree->setColumnWidth(NumberColumn, 90);
     m_tree->setColumnWidth(CheckColumn, 15);
@@ -83,7 +100,7 @@ FMWargr::FMWargr()
     connect(m_timer, &QTimer::timeout, this, &FMWargr::Timer1_Timer);
     connect(m_kunden, &QComboBox::currentIndexChanged, this, &FMWargr::likund_Change);
     connect(m_kunden, &QComboBox::activated, this, &FMWargr::likund_Click);
-    connect(m_tree, &QTreeWidget::itemChanged, this, &FMWargr::trwargr_ItemCheck);
+    connect(m_groups, &QStandardItemModel::itemChanged, this, &FMWargr::trwargr_ItemCheck);
     connect(m_speichern, &QPushButton::clicked, this, &FMWargr::BuSpeich_Click);
     connect(m_verwerfen, &QPushButton::clicked, this, &FMWargr::BUClose_Click);
 
@@ -118,20 +135,22 @@ void FMWargr::resizeEvent(QResizeEvent *event)
     m_tree->resize(m_tree->width(), qBound(0, wanted, height()));
 }
 
-QList<QTreeWidgetItem *> FMWargr::treeItems() const
+QList<QStandardItem *> FMWargr::treeItems() const
 {
-    QList<QTreeWidgetItem *> items;
-    for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
-        items << *it;
+    QList<QStandardItem *> items;
+    appendPreOrder(m_groups->invisibleRootItem(), items);
     return items;
 }
 
-QString FMWargr::itemText(const QTreeWidgetItem *item)
+QString FMWargr::itemText(const QStandardItem *item)
 {
-    return item->text(NumberColumn) + u'\n' + item->text(CheckColumn) + u'\n' + item->text(TextColumn);
+    return cell(item, NumberColumn)->text() + u'\n' + cell(item, CheckColumn)->text() + u'\n' +
+           cell(item, TextColumn)->text();
 }
 
-QString FMWargr::itemKey(const QTreeWidgetItem *item) { return item->data(NumberColumn, KeyRole).toString(); }
+QString FMWargr::itemKey(const QStandardItem *item) { return cell(item, NumberColumn)->data(KeyRole).toString(); }
+
+QStandardItem *FMWargr::checkItem(const QStandardItem *item) { return cell(item, CheckColumn); }
 
 QString FMWargr::selectedCustomer() const
 {
@@ -197,20 +216,36 @@ bool FMWargr::getWgrKunde(const QString &kunde)
     }
 
     m_filling = true;
-    m_tree->clear();
-    QTreeWidgetItem *mainItem = nullptr;
+    m_groups->removeRows(0, m_groups->rowCount());
+    // Each main group joins the model with its subgroups already beneath it: one insertion
+    // a top-level row, whatever the number of subgroups.
+    QList<QList<QStandardItem *>> topRows;
+    QList<bool> expanded;
+    QStandardItem *mainItem = nullptr;
     for (const ProductGroupRow &row : std::as_const(rows)) {
+        auto *number = new QStandardItem(row.ownNumber());
+        number->setData(row.key(), KeyRole);
+        auto *box = new QStandardItem;
+        box->setCheckable(true);
+        box->setCheckState(row.ticked() ? Qt::Checked : Qt::Unchecked);
+        auto *text = new QStandardItem(row.description);
+        const QList<QStandardItem *> cells{number, box, text};
+        for (QStandardItem *c : cells)
+            c->setEditable(false);
         // A subgroup goes beneath the main group before it; one without any stays on top.
-        const bool beneath = !row.isMainGroup() && mainItem;
-        auto *item = beneath ? new QTreeWidgetItem(mainItem) : new QTreeWidgetItem(m_tree);
-        item->setText(NumberColumn, row.ownNumber());
-        item->setText(TextColumn, row.description);
-        if (row.isMainGroup()) {
-            mainItem = item;
-            item->setExpanded(row.expanded());
+        if (!row.isMainGroup() && mainItem) {
+            mainItem->appendRow(cells);
+            continue;
         }
-        item->setData(NumberColumn, KeyRole, row.key());
-        item->setCheckState(CheckColumn, row.ticked() ? Qt::Checked : Qt::Unchecked);
+        if (row.isMainGroup())
+            mainItem = number;
+        topRows.append(cells);
+        expanded.append(row.expanded());
+    }
+    for (qsizetype i = 0; i < topRows.size(); ++i) {
+        m_groups->appendRow(topRows[i]);
+        if (expanded[i])
+            m_tree->expand(topRows[i].first()->index());
     }
     m_filling = false;
     m_speichern->setEnabled(true);
@@ -228,11 +263,12 @@ void FMWargr::likund_Click() { getWgrKunde(selectedCustomer()); }
 
 // A main group and its subgroups are never ticked together: ticking the whole group clears
 // the single subgroups, ticking a subgroup clears the whole group.
-void FMWargr::trwargr_ItemCheck(QTreeWidgetItem *item, int column)
+void FMWargr::trwargr_ItemCheck(QStandardItem *changed)
 {
-    if (m_filling || item->checkState(column) == Qt::Unchecked)
+    if (m_filling || changed->column() != CheckColumn || changed->checkState() == Qt::Unchecked)
         return;
-    const QList<QTreeWidgetItem *> items = treeItems();
+    const QList<QStandardItem *> items = treeItems();
+    QStandardItem *item = cell(changed, NumberColumn);
     const qsizetype index = items.indexOf(item);
     const QString key = itemKey(item);
     const QString mainGroup = keyMainGroup(key);
@@ -241,7 +277,7 @@ void FMWargr::trwargr_ItemCheck(QTreeWidgetItem *item, int column)
         const QString mainKey = mainGroup + u"|0"_s;
         for (qsizetype i = index - 1; i >= 0; --i) {
             if (itemKey(items[i]) == mainKey) {
-                items[i]->setCheckState(column, Qt::Unchecked);
+                checkItem(items[i])->setCheckState(Qt::Unchecked);
                 break;
             }
         }
@@ -251,9 +287,9 @@ void FMWargr::trwargr_ItemCheck(QTreeWidgetItem *item, int column)
     for (qsizetype i = index + 1; i < items.size(); ++i) {
         if (keyMainGroup(itemKey(items[i])) != mainGroup)
             break;
-        items[i]->setCheckState(column, Qt::Unchecked);
+        checkItem(items[i])->setCheckState(Qt::Unchecked);
     }
-    item->setExpanded(false);
+    m_tree->collapse(item->index());
 }
 
 void FMWargr::BuSpeich_Click()
@@ -267,10 +303,10 @@ void FMWargr::BuSpeich_Click()
     };
     const QString kunde = selectedCustomer();
     QList<Group> groups;
-    const QList<QTreeWidgetItem *> items = treeItems();
-    for (const QTreeWidgetItem *item : items)
-        if (item->checkState(CheckColumn) != Qt::Unchecked)
-            groups.append({numwarengruppe(itemKey(item)), item->text(TextColumn)});
+    const QList<QStandardItem *> items = treeItems();
+    for (const QStandardItem *item : items)
+        if (checkItem(item)->checkState() != Qt::Unchecked)
+            groups.append({numwarengruppe(itemKey(item)), cell(item, TextColumn)->text()});
 
     const bool saved = saveInTransaction(source + u" Speichere Warengruppen"_s, [&] {
         factory::ClassObjectPtr wargr = cacheapi::Factory->Static(u"orvanta.wargr"_s);

@@ -7,9 +7,10 @@
 #include <QDialog>
 
 class QPushButton;
+class QStandardItem;
+class QStandardItemModel;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace editors::choice { class LineFeedComboBox; }
 
@@ -27,11 +28,14 @@ public:
     // (reported already).
     bool getWgrKunde(const QString &kunde);
 
-    // The tree's items from the first to the last, subgroups after their main group.
-    QList<QTreeWidgetItem *> treeItems() const;
-    // Columns of an item joined by line feeds: number, "", description.
-    static QString itemText(const QTreeWidgetItem *item);
-    static QString itemKey(const QTreeWidgetItem *item);
+    // The tree's items (their number column) from the first to the last, subgroups after
+    // their main group.
+    QList<QStandardItem *> treeItems() const;
+    // Columns of an item's row joined by line feeds: number, "", description.
+    static QString itemText(const QStandardItem *item);
+    static QString itemKey(const QStandardItem *item);
+    // The cell of the item's row that carries its check box.
+    static QStandardItem *checkItem(const QStandardItem *item);
 
     void Form_Unload() override;
 
@@ -44,12 +48,13 @@ private:
     void Timer1_Timer();
     void likund_Change(int index);
     void likund_Click();
-    void trwargr_ItemCheck(QTreeWidgetItem *item, int column);
+    void trwargr_ItemCheck(QStandardItem *changed);
     void BuSpeich_Click();
     void BUClose_Click();
     QString selectedCustomer() const;
 
-    QTreeWidget *m_tree;
+    QTreeView *m_tree;
+    QStandardItemModel *m_groups;
     editors::choice::LineFeedComboBox *m_kunden;
     QPushButton *m_speichern;
     QPushButton *m_verwerfen;

@@ -7,7 +7,7 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QTableWidget>
+#include <QTableView>
 
 using namespace Qt::StringLiterals;
 
@@ -40,20 +40,20 @@ GridPrinter::GridPrinter(QList<Column> columns, QList<QStringList> rows)
 {
 }
 
-GridPrinter GridPrinter::fromGrid(const QTableWidget *grid, const QList<int> &columns)
+GridPrinter GridPrinter::fromGrid(const QTableView *grid, const QList<int> &columns)
 {
+    const QAbstractItemModel *model = grid->model();
     QList<Column> cols;
-    for (int c : columns) {
-        const QTableWidgetItem *header = grid->horizontalHeaderItem(c);
-        cols.append({header ? header->text() : QString(), qMax(1, grid->columnWidth(c))});
-    }
+    for (int c : columns)
+        cols.append({model->headerData(c, Qt::Horizontal).toString(), qMax(1, grid->columnWidth(c))});
     QList<QStringList> rows;
-    for (int r = 0; r < grid->rowCount(); ++r) {
+    const int rowCount = model->rowCount();
+    rows.reserve(rowCount);
+    for (int r = 0; r < rowCount; ++r) {
         QStringList cells;
         bool empty = true;
         for (int c : columns) {
-            const QTableWidgetItem *it = grid->item(r, c);
-            cells.append(it ? it->text() : QString());
+            cells.append(model->index(r, c).data().toString());
             empty = empty && cells.constLast().isEmpty();
         }
         if (!empty)

@@ -9,7 +9,7 @@
 #include <QStringList>
 
 class QPrinter;
-class QTableWidget;
+class QTableView;
 class QWidget;
 
 class GridPrinter
@@ -24,7 +24,7 @@ public:
     GridPrinter(QList<Column> columns, QList<QStringList> rows);
     // The given columns of the grid, headers and widths as the grid has them; rows whose
     // printed cells are all empty are left out.
-    static GridPrinter fromGrid(const QTableWidget *grid, const QList<int> &columns);
+    static GridPrinter fromGrid(const QTableView *grid, const QList<int> &columns);
 
     // "Orvanta Gewerbekunden Webschnittstelle    " + short date + "    " + short time.
     static QString listTitle(const QDateTime &when);

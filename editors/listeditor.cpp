@@ -23,13 +23,6 @@ constexpr int ButtonWidth = 88;
 constexpr int ButtonHeight = 25;
 constexpr int ButtonStep = 33;
 
-struct Filling
-{
-    explicit Filling(int &depth) : d(depth) { ++d; }
-    ~Filling() { --d; }
-    int &d;
-};
-
 } // namespace
 
 ListEditor::ListEditor(ListEditorSpec spec, QWidget *parent)
@@ -49,6 +42,7 @@ ListEditor::~ListEditor()
     // The grid outlives this part of the window and commits an open cell editor as it goes:
     // that edit must not reach a window being torn down.
     disconnect(m_grid, nullptr, this, nullptr);
+    disconnect(m_grid->rows(), nullptr, this, nullptr);
     cacheapi::unregisterForm(this);
 }
 
@@ -59,16 +53,14 @@ void ListEditor::buildControls()
     m_grid = new ListEditorGrid(this);
     m_grid->setObjectName(m_spec.gridName);
     m_grid->setGeometry(0, 0, GridWidth, ClientHeight);
-    m_grid->setHorizontalHeaderLabels({m_spec.numberHeader, QString(), u"Name"_s});
+    m_grid->rows()->setHeaders({m_spec.numberHeader, QString(), u"Name"_s});
     m_grid->setColumnWidth(ListEditorGrid::NumberColumn, 50);
     m_grid->setColumnWidth(ListEditorGrid::SearchColumn, 16);
     m_grid->setColumnWidth(ListEditorGrid::NameColumn, 200);
     m_grid->horizontalHeader()->setSectionResizeMode(ListEditorGrid::SearchColumn, QHeaderView::Fixed);
     m_grid->setAccessibleName(m_spec.title);
-    connect(m_grid, &QTableWidget::cellClicked, this, &ListEditor::grid_Click);
-    connect(m_grid, &QTableWidget::cellActivated, this, &ListEditor::grid_Click);
-    connect(m_grid, &QTableWidget::itemChanged, this,
-            [this](QTableWidgetItem *item) { grid_ItemChanged(item->row(), item->column()); });
+    connect(m_grid, &ListEditorGrid::cellClicked, this, &ListEditor::grid_Click);
+    connect(m_grid->rows(), &ListEditorModel::cellEdited, this, &ListEditor::grid_CellEdited);
 
     auto button = [this](const QString &name, const QString &text, int slot) {
         auto *b = new QPushButton(text, this);
@@ -86,10 +78,11 @@ void ListEditor::buildControls()
     connect(m_close, &QPushButton::clicked, this, &ListEditor::BUClose_Click);
     connect(m_preview, &QPushButton::clicked, this, &ListEditor::BUVorschau_Click);
 
+    // The preview sits below "Verwerfen" and follows it.
     setTabOrder(m_save, m_close);
-    setTabOrder(m_close, m_grid);
+    setTabOrder(m_close, m_preview);
+    setTabOrder(m_preview, m_grid);
     setTabOrder(m_grid, m_print);
-    setTabOrder(m_print, m_preview);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(u"Timer1"_s);
@@ -153,12 +146,11 @@ void ListEditor::Timer1_Timer()
         // Handle 0 means there is no list: an empty one, not a failure. The grid changes only
         // once the whole list is read.
         const QStringList records = editors::choice::isNoList(handle) ? QStringList() : editors::choice::readServerList(handle);
-        {
-            Filling filling(m_filling);
-            m_grid->setRowCount(0);
-        }
+        QList<QStringList> rows;
+        rows.reserve(records.size());
         for (const QString &record : records)
-            addRow(cacheapi::Piece(record, u"|"_s, 1) + u'\n' + u'1' + u'\n' + cacheapi::Piece(record, u"|"_s, 2));
+            rows.append(QStringList{cacheapi::Piece(record, u"|"_s, 1), u"1"_s, cacheapi::Piece(record, u"|"_s, 2)});
+        m_grid->rows()->setRows(rows);
         cacheapi::EndServerWork();
         ensureReadyRow();
         m_save->setEnabled(true);
@@ -172,79 +164,47 @@ void ListEditor::Timer1_Timer()
     }
 }
 
-void ListEditor::addRow(const QString &text)
-{
-    Filling filling(m_filling);
-    const QStringList cells = text.split(u'\n');
-    const int row = m_grid->rowCount();
-    m_grid->insertRow(row);
-    for (int c = 0; c < m_grid->columnCount(); ++c)
-        setCell(row, c, c < cells.size() ? cells[c] : QString());
-}
-
-void ListEditor::setCell(int row, int column, const QString &text)
-{
-    Filling filling(m_filling);
-    QTableWidgetItem *it = m_grid->item(row, column);
-    if (!it) {
-        it = new QTableWidgetItem;
-        Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-        // Only the number is the user's to type: names come from the server and are not
-        // saved, the middle column is the search button.
-        if (column == ListEditorGrid::NumberColumn)
-            flags |= Qt::ItemIsEditable;
-        if (column == ListEditorGrid::SearchColumn) {
-            it->setData(Qt::ToolTipRole, u"Suchen"_s);
-            it->setData(Qt::AccessibleTextRole, u"Suchen"_s);
-        }
-        it->setFlags(flags);
-        m_grid->setItem(row, column, it);
-    }
-    it->setText(text);
-}
+void ListEditor::setCell(int row, int column, const QString &text) { m_grid->rows()->setText(row, column, text); }
 
 void ListEditor::ensureReadyRow()
 {
     const int rows = m_grid->rowCount();
     if (rows > 0 && m_grid->cellText(rows - 1, ListEditorGrid::NumberColumn).isEmpty())
         return;
-    addRow(QString());
+    m_grid->rows()->appendRow({});
     grid_RowAdded(rows);
 }
 
 void ListEditor::grid_RowAdded(int row) { setCell(row, ListEditorGrid::SearchColumn, u"1"_s); }
 
-void ListEditor::grid_ItemChanged(int row, int column)
+void ListEditor::grid_CellEdited(int row, int column)
 {
-    if (m_filling > 0)
-        return;
     // Checked once the edit is closed: a message box shown while the cell editor is
     // still committing would disturb it.
     m_pendingEdits.append({row, column});
     QTimer::singleShot(0, this, [this] { processPendingEdits(); });
 }
 
-bool ListEditor::processPendingEdits()
+void ListEditor::processPendingEdits()
 {
-    bool kept = true;
     while (!m_pendingEdits.isEmpty()) {
         const auto [row, column] = m_pendingEdits.takeFirst();
-        if (row < m_grid->rowCount() && !grid_AfterEdit(row, column))
-            kept = false;
+        if (row < m_grid->rowCount())
+            grid_AfterEdit(row, column);
     }
-    return kept;
 }
 
-bool ListEditor::grid_AfterEdit(int row, int column)
+void ListEditor::grid_AfterEdit(int row, int column)
 {
+    // Names and the button column are the user's to write on, but neither looked up nor saved.
     if (column != ListEditorGrid::NumberColumn)
-        return true;
+        return;
     const QString handler = m_spec.gridName + u"_AfterEdit"_s;
     const QString number = m_grid->cellText(row, column);
     if (number.isEmpty()) {
         // A number taken out takes its name with it.
         setCell(row, ListEditorGrid::NameColumn, QString());
-        return true;
+        return;
     }
     cacheapi::Trace(source(handler), u"Start"_s, {}, 40);
     try {
@@ -259,16 +219,14 @@ bool ListEditor::grid_AfterEdit(int row, int column)
             m_grid->setCurrentCell(row, ListEditorGrid::NumberColumn);
             cacheapi::EndServerWork();
             cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
-            return false;
+            return;
         }
         setCell(row, ListEditorGrid::NameColumn, name);
         cacheapi::EndServerWork();
         ensureReadyRow();
         cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
-        return true;
     } catch (const std::exception &e) {
         reportFailure(e, handler, u"Name ermitteln"_s);
-        return false;
     }
 }
 
@@ -322,13 +280,9 @@ void ListEditor::BuSpeich_Click()
     try {
         cacheapi::BeginServerWork();
         m_grid->finishEditing();
-        // A number typed last is checked before it is sent. Should it not be kept, the user
-        // has just read why; the list stays open for a look before anything is sent.
-        if (!processPendingEdits()) {
-            cacheapi::EndServerWork();
-            cacheapi::Trace(source(handler), u"Ende"_s, {}, 40);
-            return;
-        }
+        // A number typed last is checked before it is sent; one without a name is emptied
+        // (its box says it is not saved) and the rest is saved.
+        processPendingEdits();
         const QString list = numberList();
         const QString prefix = refreshPrefix();
         factory::ClassObjectPtr cls = cacheapi::Factory->Static(prefix + m_spec.classSuffix);

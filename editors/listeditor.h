@@ -59,17 +59,16 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Timer2_Timer();
-    bool grid_AfterEdit(int row, int column); // false: the number was not kept
+    void grid_AfterEdit(int row, int column);
     void grid_RowAdded(int row);
     void grid_Click(int row, int column);
-    void grid_ItemChanged(int row, int column);
-    bool processPendingEdits(); // false when a number typed was not kept
+    void grid_CellEdited(int row, int column);
+    void processPendingEdits();
     void BuSpeich_Click();
     void BUDruck_Click();
     void BUVorschau_Click();
     void BUClose_Click();
 
-    void addRow(const QString &text); // cells separated by a line feed
     void ensureReadyRow();            // an empty row at the end, ready for input
     void setCell(int row, int column, const QString &text);
     QString refreshPrefix();          // dbpraefix of the tenant's orvanta.param
@@ -86,6 +85,5 @@ private:
     QTimer *m_timer1 = nullptr;
     QTimer *m_timer2 = nullptr;
     int m_searchRow = -1;
-    int m_filling = 0; // > 0 while the window itself changes cells
     QList<QPair<int, int>> m_pendingEdits;
 };

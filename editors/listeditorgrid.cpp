@@ -40,14 +40,21 @@ private:
     ListEditorGrid *m_grid;
 };
 
-ListEditorGrid::ListEditorGrid(QWidget *parent) : QTableWidget(0, 3, parent)
+ListEditorGrid::ListEditorGrid(QWidget *parent) : QTableView(parent), m_model(new ListEditorModel(this))
 {
+    setModel(m_model);
     setItemDelegate(new ListEditorGridDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                     QAbstractItemView::AnyKeyPressed);
     setWordWrap(false);
+    connect(this, &QAbstractItemView::clicked, this,
+            [this](const QModelIndex &index) { emit cellClicked(index.row(), index.column()); });
+    connect(this, &QAbstractItemView::activated, this,
+            [this](const QModelIndex &index) { emit cellClicked(index.row(), index.column()); });
     verticalHeader()->hide();
+    // Rows of one height: the view never measures rows it does not show.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setMinimumSectionSize(8);
@@ -62,8 +69,12 @@ void ListEditorGrid::finishEditing()
     closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
-QString ListEditorGrid::cellText(int row, int column) const
+void ListEditorGrid::setCurrentCell(int row, int column) { setCurrentIndex(m_model->index(row, column)); }
+
+void ListEditorGrid::editCell(int row, int column)
 {
-    const QTableWidgetItem *it = item(row, column);
-    return it ? it->text() : QString();
+    setCurrentCell(row, column);
+    edit(m_model->index(row, column));
 }
+
+QRect ListEditorGrid::cellRect(int row, int column) const { return visualRect(m_model->index(row, column)); }

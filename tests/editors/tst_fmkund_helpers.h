@@ -18,11 +18,19 @@ namespace listtests {
 using namespace Qt::StringLiterals;
 using searchtests::whenModal;
 
+// The widget Tab moves to from w: the next one in the focus chain that takes tab focus.
+inline QWidget *nextTabStop(QWidget *w)
+{
+    for (QWidget *n = w->nextInFocusChain(); n != w; n = n->nextInFocusChain())
+        if ((n->focusPolicy() & Qt::TabFocus) && n->isVisibleTo(n->window()) && n->isEnabled())
+            return n;
+    return w;
+}
+
 // Opens the number cell's editor and types into it, leaving it open; nullptr when none opened.
 inline QLineEdit *typeIntoOpenEditor(ListEditorGrid *grid, int row, const QString &text)
 {
-    grid->setCurrentCell(row, ListEditorGrid::NumberColumn);
-    grid->editItem(grid->item(row, ListEditorGrid::NumberColumn));
+    grid->editCell(row, ListEditorGrid::NumberColumn);
     // Closed editors linger until deleted: the open one is the visible one.
     QLineEdit *editor = nullptr;
     for (QLineEdit *e : grid->viewport()->findChildren<QLineEdit *>())
@@ -48,7 +56,7 @@ inline void typeNumber(ListEditorGrid *grid, int row, const QString &text)
 
 inline void clickSearchCell(ListEditorGrid *grid, int row)
 {
-    const QRect rect = grid->visualItemRect(grid->item(row, ListEditorGrid::SearchColumn));
+    const QRect rect = grid->cellRect(row, ListEditorGrid::SearchColumn);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
 }
 

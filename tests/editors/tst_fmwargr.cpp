@@ -14,7 +14,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QStandardItemModel>
+#include <QTreeView>
 
 #include <algorithm>
 #include <memory>
@@ -101,13 +102,17 @@ private slots:
 
 private:
     FMWargr *openWindow();
-    QTreeWidgetItem *item(const QString &key) const;
+    QStandardItem *item(const QString &key) const;
+    static Qt::CheckState state(const QStandardItem *item) { return FMWargr::checkItem(item)->checkState(); }
+    static void tick(QStandardItem *item, Qt::CheckState state) { FMWargr::checkItem(item)->setCheckState(state); }
+    bool expanded(const QStandardItem *item) const { return m_tree->isExpanded(item->index()); }
+    int topLevelCount() const { return m_tree->model()->rowCount(); }
     QStringList tickedKeys() const;
     int customerIndex(const QString &kunde) const;
 
     std::unique_ptr<SessionFixture> m_fx;
     FMWargr *m_window = nullptr;
-    QTreeWidget *m_tree = nullptr;
+    QTreeView *m_tree = nullptr;
     QComboBox *m_kunden = nullptr;
 };
 
@@ -128,16 +133,16 @@ void tst_FMWargr::cleanup()
 FMWargr *tst_FMWargr::openWindow()
 {
     m_window = cacheapi::form<FMWargr>();
-    m_tree = m_window->findChild<QTreeWidget *>(u"trwargr"_s);
+    m_tree = m_window->findChild<QTreeView *>(u"trwargr"_s);
     m_kunden = m_window->findChild<QComboBox *>(u"likund"_s);
     m_window->show();
     return m_window;
 }
 
-QTreeWidgetItem *tst_FMWargr::item(const QString &key) const
+QStandardItem *tst_FMWargr::item(const QString &key) const
 {
     const auto items = m_window->treeItems();
-    for (QTreeWidgetItem *i : items)
+    for (QStandardItem *i : items)
         if (FMWargr::itemKey(i) == key)
             return i;
     return nullptr;
@@ -147,8 +152,8 @@ QStringList tst_FMWargr::tickedKeys() const
 {
     QStringList keys;
     const auto items = m_window->treeItems();
-    for (QTreeWidgetItem *i : items)
-        if (i->checkState(1) == Qt::Checked)
+    for (QStandardItem *i : items)
+        if (state(i) == Qt::Checked)
             keys << FMWargr::itemKey(i);
     return keys;
 }
@@ -168,7 +173,7 @@ void tst_FMWargr::loadsGeneralChoiceAndCustomers()
     QVERIFY(timer);
     QVERIFY(timer->isSingleShot());
     QCOMPARE(timer->interval(), 1);
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     QVERIFY(!timer->isActive());
     QCOMPARE(orvanta::Dbpraefix, u"orvanta.wexl"_s);
     QCOMPARE(m_fx->boxes().count(), 0);
@@ -182,8 +187,8 @@ void tst_FMWargr::loadsGeneralChoiceAndCustomers()
     QVERIFY(customerIndex(u"10003"_s) > 0);
 
     QCOMPARE(tickedKeys(), (QStringList{u"1|0"_s, u"5|3"_s}));
-    QTreeWidgetItem *werkzeuge = item(u"5|0"_s);
-    QTreeWidgetItem *elektro = item(u"5|3"_s);
+    QStandardItem *werkzeuge = item(u"5|0"_s);
+    QStandardItem *elektro = item(u"5|3"_s);
     QVERIFY(werkzeuge && elektro);
     QCOMPARE(FMWargr::itemText(werkzeuge), u"5\n\nWerkzeuge"_s);
     QCOMPARE(FMWargr::itemText(elektro), u"3\n\nElektrowerkzeuge"_s);
@@ -191,10 +196,10 @@ void tst_FMWargr::loadsGeneralChoiceAndCustomers()
     QCOMPARE(item(u"12|0"_s)->parent(), nullptr);
 
     // Group 5 is not chosen itself but one of its subgroups is: shown open and unticked.
-    QVERIFY(werkzeuge->isExpanded());
-    QCOMPARE(werkzeuge->checkState(1), Qt::Unchecked);
-    QVERIFY(!item(u"1|0"_s)->isExpanded());
-    QVERIFY(!item(u"12|0"_s)->isExpanded());
+    QVERIFY(expanded(werkzeuge));
+    QCOMPARE(state(werkzeuge), Qt::Unchecked);
+    QVERIFY(!expanded(item(u"1|0"_s)));
+    QVERIFY(!expanded(item(u"12|0"_s)));
 
 }
 
@@ -206,9 +211,11 @@ void tst_FMWargr::controlsAsDesigned()
     QVERIFY(m_window->windowFlags() & Qt::WindowMaximizeButtonHint);
     QCOMPARE(m_window->size(), QSize(660, 559));
 
-    QCOMPARE(m_tree->columnCount(), 3);
-    const QStringList headers{m_tree->headerItem()->text(0), m_tree->headerItem()->text(1),
-                              m_tree->headerItem()->text(2)};
+    const QAbstractItemModel *model = m_tree->model();
+    QCOMPARE(model->columnCount(), 3);
+    const QStringList headers{model->headerData(0, Qt::Horizontal).toString(),
+                              model->headerData(1, Qt::Horizontal).toString(),
+                              model->headerData(2, Qt::Horizontal).toString()};
     QCOMPARE(headers, (QStringList{u"Wargr"_s, QString(), u"Bezeichnung"_s}));
     QCOMPARE(m_tree->columnWidth(0), 90);
     QCOMPARE(m_tree->columnWidth(1), 15);
@@ -216,7 +223,7 @@ void tst_FMWargr::controlsAsDesigned()
 
     auto *speichern = m_window->findChild<QPushButton *>(u"BuSpeich"_s);
     auto *verwerfen = m_window->findChild<QPushButton *>(u"BUClose"_s);
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     QCOMPARE(nextTabStop(m_tree), speichern);
     QCOMPARE(nextTabStop(speichern), verwerfen);
     QCOMPARE(nextTabStop(verwerfen), m_kunden);
@@ -235,13 +242,13 @@ void tst_FMWargr::controlsAsDesigned()
 void tst_FMWargr::customerChoiceLoadsOnBothNotifications()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const int mueller = customerIndex(u"10001"_s);
     QVERIFY(mueller > 0);
 
     m_kunden->setCurrentIndex(mueller); // the selection change
     QCOMPARE(tickedKeys(), QStringList{u"2|0"_s});
-    QVERIFY(!item(u"5|0"_s)->isExpanded());
+    QVERIFY(!expanded(item(u"5|0"_s)));
 
     // The click notification reads the current selection.
     {
@@ -260,9 +267,9 @@ void tst_FMWargr::customerChoiceLoadsOnBothNotifications()
 void tst_FMWargr::listHandleZeroKeepsTree()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const int before = m_window->treeItems().size();
-    item(u"12|0"_s)->setCheckState(1, Qt::Checked);
+    tick(item(u"12|0"_s), Qt::Checked);
 
     // Tenant 3 has no product groups: the server answers no list.
     cacheapi::Firma = u"3"_s;
@@ -276,66 +283,66 @@ void tst_FMWargr::listHandleZeroKeepsTree()
 void tst_FMWargr::tickRules()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
-    QTreeWidgetItem *main = item(u"5|0"_s);
-    QVERIFY(main->childCount() >= 2);
-    QTreeWidgetItem *first = main->child(0);
-    QTreeWidgetItem *last = main->child(main->childCount() - 1);
+    QTRY_VERIFY(topLevelCount() > 0);
+    QStandardItem *main = item(u"5|0"_s);
+    QVERIFY(main->rowCount() >= 2);
+    QStandardItem *first = main->child(0);
+    QStandardItem *last = main->child(main->rowCount() - 1);
 
     // A main group ticked clears all its subgroups and closes; nothing else changes.
-    first->setCheckState(1, Qt::Checked);
-    last->setCheckState(1, Qt::Checked);
-    QVERIFY(main->isExpanded());
-    main->setCheckState(1, Qt::Checked);
-    for (int i = 0; i < main->childCount(); ++i)
-        QCOMPARE(main->child(i)->checkState(1), Qt::Unchecked);
-    QVERIFY(!main->isExpanded());
-    QCOMPARE(item(u"1|0"_s)->checkState(1), Qt::Checked);
-    QCOMPARE(item(u"6|0"_s)->checkState(1), Qt::Unchecked);
+    tick(first, Qt::Checked);
+    tick(last, Qt::Checked);
+    QVERIFY(expanded(main));
+    tick(main, Qt::Checked);
+    for (int i = 0; i < main->rowCount(); ++i)
+        QCOMPARE(state(main->child(i)), Qt::Unchecked);
+    QVERIFY(!expanded(main));
+    QCOMPARE(state(item(u"1|0"_s)), Qt::Checked);
+    QCOMPARE(state(item(u"6|0"_s)), Qt::Unchecked);
 
     // A subgroup ticked clears its main group only.
-    QTreeWidgetItem *six = item(u"6|0"_s);
-    QVERIFY(six->childCount() >= 1);
-    six->child(0)->setCheckState(1, Qt::Checked);
-    last->setCheckState(1, Qt::Checked);
-    QCOMPARE(main->checkState(1), Qt::Unchecked);
-    QCOMPARE(six->child(0)->checkState(1), Qt::Checked);
-    QCOMPARE(item(u"1|0"_s)->checkState(1), Qt::Checked);
+    QStandardItem *six = item(u"6|0"_s);
+    QVERIFY(six->rowCount() >= 1);
+    tick(six->child(0), Qt::Checked);
+    tick(last, Qt::Checked);
+    QCOMPARE(state(main), Qt::Unchecked);
+    QCOMPARE(state(six->child(0)), Qt::Checked);
+    QCOMPARE(state(item(u"1|0"_s)), Qt::Checked);
 
     // Unticking changes nothing else.
     const QStringList before = tickedKeys();
-    last->setCheckState(1, Qt::Unchecked);
+    tick(last, Qt::Unchecked);
     QStringList expected = before;
     expected.removeOne(FMWargr::itemKey(last));
     QCOMPARE(tickedKeys(), expected);
 
     // The group's other subgroups are left alone by a subgroup tick.
-    first->setCheckState(1, Qt::Checked);
-    last->setCheckState(1, Qt::Checked);
-    QCOMPARE(first->checkState(1), Qt::Checked);
+    tick(first, Qt::Checked);
+    tick(last, Qt::Checked);
+    QCOMPARE(state(first), Qt::Checked);
 
     // A click on the box in the narrow second column ticks it, and the rules follow.
-    main->setExpanded(true);
-    const QRect box = m_tree->visualItemRect(main);
+    m_tree->expand(main->index());
+    const QRect box = m_tree->visualRect(main->index());
     const int x = m_tree->header()->sectionViewportPosition(1) + 7;
     QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {}, QPoint(x, box.center().y()));
-    QCOMPARE(main->checkState(1), Qt::Checked);
-    QCOMPARE(first->checkState(1), Qt::Unchecked);
-    QVERIFY(!main->isExpanded());
+    QCOMPARE(state(main), Qt::Checked);
+    QCOMPARE(state(first), Qt::Unchecked);
+    QVERIFY(!expanded(main));
 }
 
 void tst_FMWargr::savesTickedGroupsOfCustomer()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const QList<StoredGroup> generalBefore = ofCustomer(storedGroups(m_fx->probe()), QString());
     m_kunden->setCurrentIndex(customerIndex(u"10001"_s));
     QCOMPARE(tickedKeys(), QStringList{u"2|0"_s});
 
-    item(u"2|0"_s)->setCheckState(1, Qt::Unchecked);
-    item(u"12|0"_s)->setCheckState(1, Qt::Checked);
-    item(u"5|3"_s)->setCheckState(1, Qt::Checked);
-    const QString text12 = item(u"12|0"_s)->text(2);
+    tick(item(u"2|0"_s), Qt::Unchecked);
+    tick(item(u"12|0"_s), Qt::Checked);
+    tick(item(u"5|3"_s), Qt::Checked);
+    const QString text12 = item(u"12|0"_s)->index().siblingAtColumn(2).data().toString();
     QTest::mouseClick(m_window->findChild<QPushButton *>(u"BuSpeich"_s), Qt::LeftButton);
     QCOMPARE(m_fx->boxes().count(), 0);
     QVERIFY(!m_window->isVisible());
@@ -350,8 +357,8 @@ void tst_FMWargr::savesTickedGroupsOfCustomer()
 void tst_FMWargr::savingUntouchedOverrideRowStoresNothingForIt()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
-    QVERIFY(item(u"5|0"_s)->isExpanded());
+    QTRY_VERIFY(topLevelCount() > 0);
+    QVERIFY(expanded(item(u"5|0"_s)));
     m_window->findChild<QPushButton *>(u"BuSpeich"_s)->click();
     QCOMPARE(m_fx->boxes().count(), 0);
 
@@ -365,10 +372,10 @@ void tst_FMWargr::savingUntouchedOverrideRowStoresNothingForIt()
 void tst_FMWargr::savingNothingTickedDeletes()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const auto items = m_window->treeItems();
-    for (QTreeWidgetItem *i : items)
-        i->setCheckState(1, Qt::Unchecked);
+    for (QStandardItem *i : items)
+        tick(i, Qt::Unchecked);
     m_window->findChild<QPushButton *>(u"BuSpeich"_s)->click();
     QCOMPARE(m_fx->boxes().count(), 0);
 
@@ -380,15 +387,15 @@ void tst_FMWargr::savingNothingTickedDeletes()
 void tst_FMWargr::refusedObjectLeavesStoredChoice()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const QList<StoredGroup> before = storedGroups(m_fx->probe());
 
     // The last tick names a group the server does not know: it refuses that object after
     // the delete and the earlier objects went through.
-    item(u"12|0"_s)->setCheckState(1, Qt::Checked);
-    QTreeWidgetItem *last = m_window->treeItems().constLast();
-    last->setData(0, Qt::UserRole, u"99|9"_s);
-    last->setCheckState(1, Qt::Checked);
+    tick(item(u"12|0"_s), Qt::Checked);
+    QStandardItem *last = m_window->treeItems().constLast();
+    last->setData(u"99|9"_s, Qt::UserRole);
+    tick(last, Qt::Checked);
     const QStringList ticks = tickedKeys();
 
     auto *speichern = m_window->findChild<QPushButton *>(u"BuSpeich"_s);
@@ -403,7 +410,7 @@ void tst_FMWargr::refusedObjectLeavesStoredChoice()
     QCOMPARE(storedGroups(m_fx->probe()), before);
 
     // The transaction is over: mending the tick and saving again stores the new choice.
-    last->setCheckState(1, Qt::Unchecked);
+    tick(last, Qt::Unchecked);
     speichern->click();
     QCOMPARE(m_fx->boxes().count(), 1);
     QVERIFY(!m_window->isVisible());
@@ -416,7 +423,7 @@ void tst_FMWargr::refusedObjectLeavesStoredChoice()
 void tst_FMWargr::serverLostMidSaveLeavesStoredChoice()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const QList<StoredGroup> before = storedGroups(m_fx->probe());
     QVERIFY(!ofCustomer(before, QString()).isEmpty());
 
@@ -442,11 +449,11 @@ void tst_FMWargr::serverLostMidSaveLeavesStoredChoice()
 void tst_FMWargr::verwerfenWritesNothingAndPlacementIsKept()
 {
     openWindow();
-    QTRY_VERIFY(m_tree->topLevelItemCount() > 0);
+    QTRY_VERIFY(topLevelCount() > 0);
     const QList<StoredGroup> before = storedGroups(m_fx->probe());
     const auto items = m_window->treeItems();
-    for (QTreeWidgetItem *i : items)
-        i->setCheckState(1, Qt::Unchecked);
+    for (QStandardItem *i : items)
+        tick(i, Qt::Unchecked);
     m_window->resize(700, 600);
     QTest::mouseClick(m_window->findChild<QPushButton *>(u"BUClose"_s), Qt::LeftButton);
     QVERIFY(!m_window->isVisible());
@@ -468,7 +475,7 @@ void tst_FMWargr::missingParameterObjectIsReported()
     QTRY_COMPARE(m_fx->boxes().count(), 1);
     QCOMPARE(m_fx->boxes().last().title, u"Caché Zugriffsfehler"_s);
     QVERIFY(m_fx->boxes().last().text.startsWith(u"Vorgang: FMWargr.Timer1_Timer"_s));
-    QCOMPARE(m_tree->topLevelItemCount(), 0);
+    QCOMPARE(topLevelCount(), 0);
     QCOMPARE(m_kunden->count(), 0);
     QVERIFY(m_window->isVisible());
     // Nothing was read, so nothing may be replaced.
