@@ -162,11 +162,14 @@ void ConnectionThread::serve()
                 open = false;
                 break;
             }
+            // The runs a committed call asked for are recorded before its answer goes out:
+            // a client that looks at the run records right after the answer finds them, and
+            // a client gone before its answer does not lose them.
+            job.afterAnswer();
             if (!link.sendAll(answer)) {
                 open = false;
                 break;
             }
-            job.afterAnswer();
         }
     }
     job.close();

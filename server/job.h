@@ -28,7 +28,7 @@ public:
 
     // Answers one request as a whole frame. closeAfter: the connection ends after it.
     QByteArray handle(const QCborMap &request, bool &closeAfter);
-    // Once the answer is out: starts the batch runs the committed calls asked for.
+    // Once the call is answered: records and starts the batch runs its committed work asked for.
     void afterAnswer();
     // The connection is gone: undo an open transaction, release everything.
     void close();
