@@ -68,6 +68,7 @@ public:
     int transactionLevel() const override { return m_tx.level(); }
     bool runRoutine(const QString &name, QString &out) override;
     QString interruption() override;
+    template <class F> void waitingForTheLock(F &&write);
 
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").
     std::optional<QStringList> takeList(int handle);
@@ -118,6 +119,7 @@ private:
     bool m_idleRolledBack = false;       // to be told at the next request
     QElapsedTimer m_lineClock;           // of the running M line
     qint64 m_nextPeerProbe = 0;
+    qint64 m_lockWaitMsec = 0;           // of the running line, waiting for the write lock
     int m_lineDepth = 0;                 // a class method may run a line inside a line
     std::function<bool()> m_peerGone;
     QString m_user;          // signed in as; see server/access.h

@@ -464,6 +464,13 @@ void tst_MEngine::arithmetic_data()
     add("comparison across exponents", u"1E20>99999999999999999999"_s, u"0"_s);
     add("negative zero", u"-0.0_\"/\"_-\"0\""_s, u"0/0"_s);
     add("many leading zeros", u"+\"0000000000000000000000000012.5000\""_s, u"12.5"_s);
+    // Checked against exact decimal arithmetic (19 digits, half away from zero; remainders cut).
+    add("large difference keeps its digits", u"1E38-9999999999999999999"_s, u"99999999999999999990000000000000000000"_s);
+    add("quotient of a large power", u"1E25/7"_s, u"1428571428571428571000000"_s);
+    add("modulo of a large power", u"1E25#7"_s, u"3"_s);
+    add("modulo negative large by decimal", u"-1E20#3.3"_s, u"2.3"_s);
+    add("modulo beyond 19 digits", u"1234567890123456789E5#-97"_s, u"-70"_s);
+    add("modulo of tiny values", u"7.5E-20#1E-21"_s, u"0"_s);
 }
 
 void tst_MEngine::arithmetic()

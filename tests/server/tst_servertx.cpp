@@ -71,6 +71,7 @@ private slots:
     void concurrentReadModifyWriteLosesNothing();
     void globalsSurviveReconnectAndRestart();
     void stoppedServerKeepsNothingUncommitted();
+    void runawayLinesAndIdleTransactionsFreeTheLock();
 
 private:
     factory::Factory &connected(factory::Factory &f);
@@ -329,6 +330,52 @@ void tst_servertx::stoppedServerKeepsNothingUncommitted()
     factory::Factory f;
     QVERIFY(m_server->connect(f));
     QCOMPARE(x(f, u"W $G(^T),\"/\",$D(^U)"_s), u"fest/0"_s);
+}
+
+// One line that never ends and one job transaction left idle: neither keeps the other jobs
+// from writing for longer than the server's limits, and the job that caused it is told why.
+void tst_servertx::runawayLinesAndIdleTransactionsFreeTheLock()
+{
+    TestServer::Options options;
+    options.extraArgs = {u"--line-time"_s, u"0.5"_s, u"--transaction-idle"_s, u"1"_s};
+    TestServer server(options);
+    QVERIFY(server.start());
+    factory::Factory a, b;
+    QVERIFY(server.connect(a));
+    QVERIFY(server.connect(b));
+
+    QElapsedTimer clock;
+    clock.start();
+    QString why;
+    // No loops in M lines here: many passes over one long string make the long line.
+    QString line = u"TSTART  S ^T=1,X=$J(\"\",3000000)"_s;
+    for (int i = 0; i < 400; ++i)
+        line += u" S Y=$TR(X,\"a\",\"b\")"_s;
+    const int runaway = xError(a, line, &why);
+    QVERIFY2(runaway == 3013, qPrintable(QString::number(runaway) + u' ' + why));
+    QVERIFY2(why.contains(u"die Zeile"_s), qPrintable(why));
+    QVERIFY(clock.elapsed() < 4000);
+    QCOMPARE(x(b, u"S ^U=1 W $D(^T)"_s), u"0"_s); // the line's own transaction went with it
+
+    // The log names what the client sent on a line of its own, control characters escaped.
+    try {
+        a.Static(u"VR.\x1b[2J\a"_s)->call(u"Xecute"_s, {u"W 1"_s});
+        QFAIL("a class of that name");
+    } catch (const factory::Error &e) {
+        QCOMPARE(e.number(), 2001);
+    }
+
+    x(a, u"TSTART  S ^T=2"_s);
+    clock.restart();
+    QCOMPARE(x(b, u"S ^U=2 W ^U"_s), u"2"_s); // waited for the idle transaction's end
+    QVERIFY(clock.elapsed() < 4500);
+    QCOMPARE(xError(a, u"W $TLEVEL"_s, &why), 4001);
+    QVERIFY2(why.contains(u"zurückgerollt"_s), qPrintable(why));
+    QCOMPARE(x(a, u"W $TLEVEL_$D(^T)"_s), u"00"_s); // told once, then the job goes on
+
+    const QString log = server.log();
+    QVERIFY(!log.contains(QChar(0x1b)) && !log.contains(QChar(0x07)));
+    QVERIFY(log.contains(u"\\x1b[2J\\x07"_s));
 }
 
 QTEST_GUILESS_MAIN(tst_servertx)
