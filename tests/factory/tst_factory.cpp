@@ -2,12 +2,24 @@
 // binding, the round trips each operation costs, and what a broken connection leaves behind.
 #include "factory/certificatepins.h"
 #include "factory/factory.h"
+#include "factory/wire.h"
 #include "tests/support/testserver.h"
 
+#include <QCborMap>
+#include <QCborValue>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QTest>
+#include <QThread>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 using namespace Qt::StringLiterals;
 using factory::ErrorCode::ArgumentCount;
@@ -64,6 +76,7 @@ private slots:
     void callWithoutAnswerInTimeFails();
     void killedServerFailsTheCallAndAllowsReconnect();
     void tlsServerIsKnownByItsFirstCertificate();
+    void lateAnswerIsNotTakenForTheNextCall();
 
 private:
     factory::Factory &connected(factory::Factory &f);
@@ -543,6 +556,59 @@ void tst_factory::tlsServerIsKnownByItsFirstCertificate()
     pins->pins.insert(plain.host() + u'[' + QString::number(plain.port()) + u']', server.fingerprint());
     EXPECT_ERROR(f.Connect(plain.connectionString()), PlainToPinned);
     QVERIFY(!f.IsConnected());
+}
+
+// A server that answers one request twice, the second time late: the late answer must not
+// pass for the answer to the next call.
+void tst_factory::lateAnswerIsNotTakenForTheNextCall()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(listener, 1) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+    std::thread server([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        auto readRequest = [fd]() -> QCborMap {
+            quint32 length = 0;
+            if (::recv(fd, &length, 4, MSG_WAITALL) != 4)
+                return {};
+            QByteArray body(qFromBigEndian(length), Qt::Uninitialized);
+            if (::recv(fd, body.data(), body.size(), MSG_WAITALL) != body.size())
+                return {};
+            return QCborValue::fromCbor(body).toMap();
+        };
+        auto answer = [fd](const QCborValue &n, const QCborValue &ok) {
+            QCborMap m;
+            m.insert(u"n"_s, n);
+            m.insert(u"ok"_s, ok);
+            const QByteArray frame = wire::encode(m);
+            (void)::send(fd, frame.constData(), frame.size(), MSG_NOSIGNAL);
+        };
+        const QCborValue hello = readRequest().value(u"n"_s);
+        answer(hello, QCborMap{{u"job"_s, 1}, {u"ns"_s, u"VARELO"_s}});
+        QCborMap first = readRequest();
+        answer(first.value(u"n"_s), u"FIRST"_s);
+        QThread::msleep(100);
+        answer(first.value(u"n"_s), u"STALE"_s);
+        answer(readRequest().value(u"n"_s), u"SECOND"_s);
+        readRequest(); // until the client goes
+        ::close(fd);
+    });
+    factory::Factory f;
+    const bool connected = f.Connect(u"cn_iptcp:127.0.0.1[%1]:VARELO"_s.arg(ntohs(address.sin_port)));
+    if (connected) {
+        QCOMPARE(f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W 1"_s}).toString(), u"FIRST"_s);
+        QThread::msleep(300);
+        EXPECT_ERROR(f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W 2"_s}), factory::ErrorCode::Protocol);
+        QVERIFY(!f.IsConnected());
+    }
+    f.Disconnect();
+    server.join();
+    ::close(listener);
+    QVERIFY(connected);
 }
 
 QTEST_GUILESS_MAIN(tst_factory)
