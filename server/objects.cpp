@@ -18,9 +18,13 @@ QVariant rawValue(const QVariant &stored) { return stored.isNull() ? QVariant(QS
 
 // Stored the other way round: an empty value is stored as empty text, never as NULL, so
 // that the class queries comparing a column with "" find it.
+// A client's decimal is stored as the text every other reader makes of it (1e16 as
+// "10000000000000000"); the database would write it in a form of its own ("1.0e+16").
 QVariant storable(const QVariant &value)
 {
-    return value.isNull() ? QVariant(QString(u""_s)) : value;
+    if (value.isNull())
+        return QVariant(QString(u""_s));
+    return value.typeId() == QMetaType::Double ? QVariant(values::text(value)) : value;
 }
 
 bool sameText(const QVariant &a, const QVariant &b) { return values::text(a) == values::text(b); }

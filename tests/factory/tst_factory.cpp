@@ -298,6 +298,15 @@ void tst_factory::saveSendsOnlyTheChangedProperties()
     fresh->set(u"liprart"_s, fresh->get(u"liprart"_s));
     fresh->sys_Save();
     QCOMPARE(tripsSince(other, beforeSame), quint64(0));
+
+    // Numbers and truth values are stored as text the way the client writes them.
+    fresh->set(u"dbport"_s, 1e16);
+    fresh->set(u"liprart"_s, true);
+    fresh->sys_Save();
+    const factory::InstancePtr stored = m_f.OpenId(u"orvanta.param"_s, u"1"_s);
+    QCOMPARE(stored->get(u"dbport"_s).toString(), factory::toText(1e16));
+    QCOMPARE(stored->get(u"dbport"_s).toString(), u"10000000000000000"_s);
+    QCOMPARE(stored->get(u"liprart"_s).toString(), u"1"_s);
 }
 
 void tst_factory::refusedSaveKeepsTheChanges()
