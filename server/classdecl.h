@@ -75,6 +75,8 @@ public:
     virtual ~RowSource() = default;
     virtual int columnCount() const = 0;
     virtual bool next(QVariantList &row) = 0; // false at the end
+    // What the rows still to be read hold in memory (about); a streaming statement holds none.
+    virtual qint64 heldBytes() const { return 0; }
 };
 std::unique_ptr<RowSource> rowsFromList(int columns, QList<QVariantList> rows);
 // Streams a prepared, executed query (keeps it open until the last row is read).

@@ -12,6 +12,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 using namespace Qt::StringLiterals;
 using factory::Error;
 namespace Code = factory::ErrorCode;
@@ -318,6 +322,7 @@ QCborValue Job::query(const QCborMap &request)
                     u"Abfrage '"_s + name + u"' gibt es in der Klasse '"_s + decl.name + u"' nicht"_s);
     if (m_resultSets.size() >= MaxOpenHandles)
         throw Error(Code::BadHandle, u"Zu viele offene Ergebnismengen (höchstens 1000)"_s);
+    refuseWhenMemoryFull();
     const int batchSize = batchSizeOf(request);
     QCborMap answer;
     std::unique_ptr<RowSource> rows;
@@ -373,7 +378,7 @@ QCborValue Job::next(const QCborMap &request)
     bool more = false;
     readBatch(*it->second, batchSizeOf(request), batch, more);
     if (!more)
-        m_resultSets.erase(it);
+        dropResultSet(it);
     QCborMap answer;
     answer.insert(u"rows"_s, batch);
     answer.insert(u"more"_s, more);
@@ -383,10 +388,40 @@ QCborValue Job::next(const QCborMap &request)
 QCborValue Job::closeResultSet(const QCborMap &request)
 {
     const QCborValue h = request.value("h"_L1);
-    if (!h.isInteger() || !m_resultSets.erase(int(h.toInteger())))
+    const auto it = h.isInteger() ? m_resultSets.find(int(h.toInteger())) : m_resultSets.end();
+    if (it == m_resultSets.end())
         throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
                                          + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
+    dropResultSet(it);
     return QCborValue(QCborValue::Null);
+}
+
+// Rows read into memory (a result set whose statement had to give way, a class's list) are
+// bounded per job, in bytes as well as in number, so that one job cannot take the server's
+// memory; a further query or list waits until the client closes some.
+void Job::refuseWhenMemoryFull() const
+{
+    qint64 held = 0;
+    for (const auto &[handle, rows] : m_resultSets)
+        held += rows->heldBytes();
+    for (const QStringList &records : m_lists)
+        for (const QString &record : records)
+            held += record.size() * qint64(sizeof(QChar)) + 32;
+    if (held > m_server.jobMemoryBytes)
+        throw Error(Code::BadHandle,
+                    u"Offene Ergebnismengen und Listen dieses Jobs belegen mehr als %1 MiB; bitte schließen"_s.arg(
+                        m_server.jobMemoryBytes >> 20));
+}
+
+void Job::dropResultSet(std::unordered_map<int, std::unique_ptr<RowSource>>::iterator it)
+{
+    const bool large = it->second->heldBytes() >= (8 << 20);
+    m_resultSets.erase(it);
+#if defined(__GLIBC__)
+    // Freed rows stay with the process unless the allocator is asked to give them back.
+    if (large)
+        ::malloc_trim(0);
+#endif
 }
 
 // A connection of the job's own for a query, with no statement streaming from it, so the
@@ -435,6 +470,7 @@ int Job::newList(const QStringList &records)
 {
     if (m_lists.size() >= MaxOpenHandles)
         throw Error(Code::BadHandle, u"Zu viele offene Listen (höchstens 1000)"_s);
+    refuseWhenMemoryFull();
     const int handle = m_server.nextHandle++;
     m_lists.insert(handle, records);
     m_callLists.append(handle);

@@ -68,6 +68,8 @@ public:
     int transactionLevel() const override { return m_tx.level(); }
     bool runRoutine(const QString &name, QString &out) override;
     QString interruption() override;
+    void refuseWhenMemoryFull() const;
+    void dropResultSet(std::unordered_map<int, std::unique_ptr<RowSource>>::iterator it);
     template <class F> void waitingForTheLock(F &&write);
 
     // For the built-in classes: takes a list of this job out of its table (VR.XW "Liste").

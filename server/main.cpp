@@ -1,7 +1,7 @@
 // varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
 //               [--batch-workers N]
 //               [--tls-cert FILE --tls-key FILE] [--max-connections N] [--hello-timeout MS]
-//               [--line-time SECONDS] [--transaction-idle SECONDS]
+//               [--line-time SECONDS] [--transaction-idle SECONDS] [--job-memory MIB]
 
 #include "server/builtin.h"
 #include "server/log.h"
@@ -119,6 +119,8 @@ int main(int argc, char *argv[])
     parser.addOption({u"transaction-idle"_s,
                       u"A job transaction (TSTART) without a call for this long is rolled back, in seconds."_s,
                       u"SECONDS"_s, u"60"_s});
+    parser.addOption({u"job-memory"_s, u"Memory the open result sets and lists of one job may hold, in MiB."_s,
+                      u"MIB"_s, u"256"_s});
     parser.process(app);
 
     QHostAddress address;
@@ -165,6 +167,11 @@ int main(int argc, char *argv[])
     }
     context.lineTimeMsec = seconds(u"line-time"_s);
     context.transactionIdleMsec = seconds(u"transaction-idle"_s);
+    bool mibOk = false;
+    const int mib = parser.value(u"job-memory"_s).toInt(&mibOk);
+    if (!mibOk || mib < 1 || mib > 1 << 20)
+        fail(u"--job-memory expects MiB between 1 and 1048576"_s);
+    context.jobMemoryBytes = qint64(mib) << 20;
     const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
     if (!QDir().mkpath(dataDir))
         fail(u"cannot create the data folder "_s + dataDir);

@@ -14,11 +14,25 @@ namespace server {
 
 namespace {
 
+qint64 bytesOf(const QVariantList &row)
+{
+    qint64 bytes = qint64(sizeof(QVariantList)) + row.size() * qint64(sizeof(QVariant));
+    for (const QVariant &v : row)
+        if (v.typeId() == QMetaType::QString)
+            bytes += v.toString().size() * qint64(sizeof(QChar)) + 32;
+    return bytes;
+}
+
 class ListRows final : public RowSource
 {
 public:
-    ListRows(int columns, QList<QVariantList> rows) : m_columns(columns), m_rows(std::move(rows)) {}
+    ListRows(int columns, QList<QVariantList> rows) : m_columns(columns), m_rows(std::move(rows))
+    {
+        for (const QVariantList &row : m_rows)
+            m_bytes += bytesOf(row);
+    }
     int columnCount() const override { return m_columns; }
+    qint64 heldBytes() const override { return m_bytes; }
     bool next(QVariantList &row) override
     {
         if (m_pos >= m_rows.size())
@@ -31,6 +45,7 @@ private:
     int m_columns;
     QList<QVariantList> m_rows;
     qsizetype m_pos = 0;
+    qint64 m_bytes = 0;
 };
 
 class SqlRows;
@@ -49,6 +64,7 @@ public:
     ~SqlRows() override { finish(); }
 
     int columnCount() const override { return m_columns; }
+    qint64 heldBytes() const override { return m_bytes; }
     const QSqlDriver *driver() const { return m_query ? m_query->driver() : nullptr; }
 
     bool next(QVariantList &row) override
@@ -73,6 +89,7 @@ public:
         QVariantList row;
         while (m_query && m_query->next()) {
             read(row);
+            m_bytes += bytesOf(row);
             m_buffer.push_back(std::move(row));
             row = {};
         }
@@ -100,6 +117,7 @@ private:
     int m_columns;
     std::unique_ptr<QSqlQuery> m_query;
     std::deque<QVariantList> m_buffer;
+    qint64 m_bytes = 0;
 };
 
 } // namespace

@@ -23,6 +23,7 @@ struct ServerContext
     std::atomic<int> nextHandle{1}; // server-wide, so a handle of another job is never valid here
     int lineTimeMsec = 3000;            // longest run of one M line (--line-time)
     int transactionIdleMsec = 60000;    // a job transaction idle longer is rolled back (--transaction-idle)
+    qint64 jobMemoryBytes = 256ll << 20; // open result sets and lists of one job (--job-memory)
 
     // Limits for a connection that has not said hello yet, and for all connections.
     static constexpr qsizetype MaxBytesBeforeHello = 64 * 1024;

@@ -31,6 +31,7 @@ private slots:
     void badRequestsAreAnsweredAndTheConnectionStays();
     void resultSetsComeInBatchesOfTheAskedSize();
     void resultSetHandlesBelongToTheirJob();
+    void resultSetsInMemoryAreBoundedPerJob();
     void anonymousConnectionMayOnlySignIn();
     void wrongPasswordsInARowSlowThatConnection();
     void strangersAreClosedOnTimeOrSize();
@@ -321,6 +322,38 @@ void tst_serverwire::resultSetHandlesBelongToTheirJob()
     QCOMPARE(RawClient::errorOf(a.request({{u"op"_s, u"close"_s}, {u"h"_s, handle}})), int(Code::BadHandle));
     a.next(handle, 5, &error);
     QCOMPARE(error, int(Code::BadHandle));
+}
+
+// Result sets whose statements had to give way are read into memory; one job may hold only
+// so much of them, and closing them makes room again.
+void tst_serverwire::resultSetsInMemoryAreBoundedPerJob()
+{
+    TestServer::Options options;
+    options.tls = RawClient::tls;
+    options.extraArgs = {u"--job-memory"_s, u"1"_s};
+    TestServer server(options);
+    QVERIFY(server.start());
+    RawClient c;
+    QVERIFY(c.open(server.port()));
+    QList<qint64> handles;
+    int error = 0;
+    QCborMap refused;
+    while (handles.size() < 40 && error == 0) {
+        const QCborMap answer = c.request({{u"op"_s, u"query"_s}, {u"cls"_s, u"VR.Windows"_s}, {u"q"_s, u"KkrSuche"_s},
+                                           {u"a"_s, QCborArray{u"1"_s, u"K"_s, u""_s}}, {u"b"_s, 1}});
+        error = RawClient::errorOf(answer);
+        if (error == 0)
+            handles << answer.value(u"ok"_s).toMap().value(u"h"_s).toInteger();
+        else
+            refused = answer;
+    }
+    QCOMPARE(error, int(Code::BadHandle));
+    QVERIFY(handles.size() > 4); // the statements kept open cost nothing
+    const QString why = refused.value(u"err"_s).toArray().at(1).toString();
+    QVERIFY2(why.contains(u"1 MiB"_s), qPrintable(why));
+    for (qint64 h : std::as_const(handles))
+        QVERIFY(c.request({{u"op"_s, u"close"_s}, {u"h"_s, h}}).contains(u"ok"_s));
+    QVERIFY(c.query(u"VR.Windows"_s, u"KkrSuche"_s, {u"1"_s, u"K"_s, u"A"_s}, 1, &error).value(u"h"_s).toInteger() > 0);
 }
 
 void tst_serverwire::anonymousConnectionMayOnlySignIn()
