@@ -10,6 +10,7 @@
 
 #include <QCborArray>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QThread>
 
 #if defined(__GLIBC__)
@@ -406,7 +407,7 @@ void Job::refuseWhenMemoryFull() const
         held += rows->heldBytes();
     for (const QStringList &records : m_lists)
         for (const QString &record : records)
-            held += record.size() * qint64(sizeof(QChar)) + 32;
+            held += textBytes(record);
     if (held > m_server.jobMemoryBytes)
         throw Error(Code::BadHandle,
                     u"Offene Ergebnismengen und Listen dieses Jobs belegen mehr als %1 MiB; bitte schließen"_s.arg(
@@ -569,12 +570,7 @@ template <class F> void Job::waitingForTheLock(F &&write)
 {
     QElapsedTimer wait;
     wait.start();
-    struct Count
-    {
-        QElapsedTimer &wait;
-        qint64 &total;
-        ~Count() { total += wait.elapsed(); }
-    } count{wait, m_lockWaitMsec};
+    const auto count = qScopeGuard([&] { m_lockWaitMsec += wait.elapsed(); });
     write();
 }
 

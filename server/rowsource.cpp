@@ -19,7 +19,7 @@ qint64 bytesOf(const QVariantList &row)
     qint64 bytes = qint64(sizeof(QVariantList)) + row.size() * qint64(sizeof(QVariant));
     for (const QVariant &v : row)
         if (v.typeId() == QMetaType::QString)
-            bytes += v.toString().size() * qint64(sizeof(QChar)) + 32;
+            bytes += textBytes(v.toString());
     return bytes;
 }
 

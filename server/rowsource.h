@@ -5,9 +5,14 @@
 // connections of their own and reads the rest of a source into memory only when the
 // connection it holds is needed for something else.
 
+#include <QString>
+
 class QSqlDriver;
 
 namespace server {
+
+// What a text held in memory costs, about: its characters and the string's own overhead.
+inline qint64 textBytes(const QString &text) { return text.size() * qint64(sizeof(QChar)) + 32; }
 
 // Buffers every SQL row source open on the connection of `driver` (this thread's) and
 // ends its statement.
