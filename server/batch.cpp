@@ -21,10 +21,10 @@ QString argsText(const QVariantList &args)
 }
 } // namespace
 
-void BatchContext::progress(const QString &text) { runlog::setProgress(dataDir, runId, text); }
+void BatchContext::progress(const QString &text) { runlog::setProgress(*store, runId, text); }
 
-BatchRunner::BatchRunner(QString dataDir, QString outputDir, int workers)
-    : m_dataDir(std::move(dataDir)), m_outputDir(std::move(outputDir))
+BatchRunner::BatchRunner(store::Store store, QString dataDir, QString outputDir, int workers)
+    : m_store(std::move(store)), m_dataDir(std::move(dataDir)), m_outputDir(std::move(outputDir))
 {
     for (int i = 0; i < std::max(1, workers); ++i)
         m_workers.emplace_back([this] { work(); });
@@ -46,7 +46,7 @@ void BatchRunner::launch(const store::Namespace &ns, int jobNumber, BatchRequest
 {
     Queued item{ns, std::move(request)};
     try {
-        item.runId = runlog::add(m_dataDir, {ns.name, item.request.job, item.request.tenant,
+        item.runId = runlog::add(m_store, {ns.name, item.request.job, item.request.tenant,
                                              argsText(item.request.args), item.request.startedBy});
     } catch (const factory::Error &e) {
         // The call that asked for the run has been answered: run it all the same.
@@ -73,7 +73,7 @@ void BatchRunner::dropWaiting()
             m_idle.notify_all();
     }
     for (const Queued &item : dropped)
-        runlog::finish(m_dataDir, item.runId, false, u"Fehler: abgebrochen (Server beendet)"_s, QString());
+        runlog::finish(m_store, item.runId, false, u"Fehler: abgebrochen (Server beendet)"_s, QString());
 }
 
 bool BatchRunner::waitAll(int msec)
@@ -109,14 +109,16 @@ void BatchRunner::run(Queued &item)
     const QString &ns = item.ns.name;
     try {
         BatchContext ctx;
-        ctx.db = store::open(item.ns.path, connection);
+        ctx.db = store::open(item.ns, connection);
         ctx.ns = ns;
+        ctx.job = job;
+        ctx.store = &m_store;
         ctx.dataDir = m_dataDir;
         ctx.outputDir = m_outputDir;
         ctx.tenant = item.request.tenant;
         ctx.args = item.request.args;
         ctx.runId = item.runId;
-        runlog::setRunning(m_dataDir, item.runId);
+        runlog::setRunning(m_store, item.runId);
         log::line(u"batch %1 (%2): %3 started"_s.arg(item.runId).arg(ns, job));
         QDir().mkpath(m_outputDir);
         QString outcome;
@@ -134,13 +136,13 @@ void BatchRunner::run(Queued &item)
         }
         // Whatever the work left open is not to be kept.
         QSqlQuery(ctx.db).exec(u"ROLLBACK"_s);
-        runlog::finish(m_dataDir, item.runId, ok, outcome, ctx.outputFile);
+        runlog::finish(m_store, item.runId, ok, outcome, ctx.outputFile);
         log::line(u"batch %1 (%2): %3 ended, %4"_s.arg(item.runId).arg(ns, job, outcome));
     } catch (const factory::Error &e) {
-        runlog::finish(m_dataDir, item.runId, false, u"Fehler: "_s + e.description(), QString());
+        runlog::finish(m_store, item.runId, false, u"Fehler: "_s + e.description(), QString());
         log::line(u"batch %1 (%2): %3 failed: %4"_s.arg(item.runId).arg(ns, job, e.description()));
     } catch (...) {
-        runlog::finish(m_dataDir, item.runId, false, u"Fehler: unbekannter Fehler"_s, QString());
+        runlog::finish(m_store, item.runId, false, u"Fehler: unbekannter Fehler"_s, QString());
         log::line(u"batch %1 (%2): %3 failed"_s.arg(item.runId).arg(ns, job));
     }
     store::close(connection);

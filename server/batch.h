@@ -28,7 +28,7 @@ class BatchRunner final
 public:
     static constexpr int DefaultWorkers = 4;
 
-    BatchRunner(QString dataDir, QString outputDir, int workers = DefaultWorkers);
+    BatchRunner(store::Store store, QString dataDir, QString outputDir, int workers = DefaultWorkers);
     ~BatchRunner(); // drops what still waits, joins the idle workers
     Q_DISABLE_COPY_MOVE(BatchRunner)
 
@@ -50,6 +50,7 @@ private:
     void work();
     void run(Queued &item);
 
+    store::Store m_store;
     QString m_dataDir;
     QString m_outputDir;
     std::mutex m_mutex;

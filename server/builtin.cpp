@@ -71,7 +71,10 @@ ClassDecl batchRuns()
                                                  + QString::number(args.size()));
         const QString tenant = args.isEmpty() ? QString() : values::text(args[0]).trimmed();
         const double limit = args.size() < 2 ? 0 : values::text(args[1]).toDouble();
-        return rowsFromList(11, runlog::list(ctx.dataDir(), ctx.ns(), tenant, int(std::clamp(limit, 0.0, 1e5))));
+        auto *job = dynamic_cast<Job *>(&ctx);
+        if (!job)
+            throw Error(Code::Internal, u"Varelo.Batch Runs: kein Job"_s);
+        return rowsFromList(11, runlog::list(job->server().store, ctx.ns(), tenant, int(std::clamp(limit, 0.0, 1e5))));
     });
     return c;
 }

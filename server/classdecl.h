@@ -26,6 +26,9 @@
 namespace server {
 
 class Job;
+namespace store {
+struct Store;
+}
 
 // Everything a batch job may touch: it runs outside the caller's job, on its own
 // database connection, after the starting call has answered.
@@ -33,6 +36,8 @@ struct BatchContext
 {
     QSqlDatabase db; // autocommit: the work opens the transactions it needs itself
     QString ns;
+    QString job;
+    const store::Store *store = nullptr; // where the namespace and the run records live
     QString dataDir;   // the server's --data folder
     QString outputDir; // <data>/output, shared by the namespaces of this server, created on demand
     QString tenant;

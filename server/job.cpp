@@ -265,7 +265,7 @@ QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
                     u"Namensraum '"_s + nsValue.toVariant().toString() + u"' gibt es auf diesem Server nicht"_s);
     }
     m_connectionName = u"job-"_s + QString::number(m_number);
-    m_db = store::open(ns->path, m_connectionName);
+    m_db = store::open(*ns, m_connectionName);
     m_current = m_db;
     m_tx.setDatabase(m_db);
     m_ns = ns;
@@ -441,7 +441,7 @@ QSqlDatabase Job::queryConnection()
     if (!idle && m_queryConnections.size() < MaxQueryConnections) {
         QueryConnection c;
         c.name = m_connectionName + u"-q"_s + QString::number(m_queryConnections.size() + 1);
-        c.db = store::open(m_ns->path, c.name);
+        c.db = store::open(*m_ns, c.name);
         m_queryConnections.push_back(std::move(c));
         idle = &m_queryConnections.back();
     }

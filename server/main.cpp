@@ -6,6 +6,7 @@
 #include "server/builtin.h"
 #include "server/log.h"
 #include "server/passwords.h"
+#include "server/runlog.h"
 #include "server/server.h"
 #include "server/servercontext.h"
 #include "server/tlsconfig.h"
@@ -104,7 +105,16 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({u"listen"_s, u"Address and port to listen on (port 0: any free port)."_s, u"HOST:PORT"_s,
                       u"127.0.0.1:1973"_s});
-    parser.addOption({u"data"_s, u"Folder of the databases."_s, u"DIR"_s, u"./varelo-data"_s});
+    parser.addOption({u"data"_s, u"Folder of the databases, the password key and the output."_s, u"DIR"_s,
+                      u"./varelo-data"_s});
+    parser.addOption({u"store"_s,
+                      u"Serve the namespaces from this PostgreSQL database (postgresql://USER@HOST:PORT/DB),"
+                      " one schema each, instead of the SQLite files of --data."_s,
+                      u"URI"_s});
+    parser.addOption({u"copy-store"_s,
+                      u"Copy the namespaces (--namespace) from FROM to the store given as the argument, then"
+                      " stop. Each is a data folder or a postgresql:// URI."_s,
+                      u"FROM"_s});
     parser.addOption({u"namespace"_s, u"A namespace to serve (repeatable; default VARELO)."_s, u"NAME"_s});
     parser.addOption({u"seed"_s, u"Fill new namespaces with the demo business (\"demo\")."_s, u"WHAT"_s});
     parser.addOption({u"scale"_s, u"Multiplies the demo customers and suppliers."_s, u"N"_s, u"1"_s});
@@ -177,7 +187,11 @@ int main(int argc, char *argv[])
         fail(u"cannot create the data folder "_s + dataDir);
     context.dataDir = dataDir;
     context.outputDir = dataDir + u"/output"_s;
-    context.batches = std::make_unique<server::BatchRunner>(context.dataDir, context.outputDir, workers);
+    context.store = server::store::Store::parse(parser.isSet(u"store"_s) ? parser.value(u"store"_s) : dataDir);
+    if (parser.isSet(u"store"_s) && !context.store.postgres())
+        fail(u"--store expects a postgresql:// URI"_s);
+    context.batches =
+        std::make_unique<server::BatchRunner>(context.store, context.dataDir, context.outputDir, workers);
 
     QStringList names = parser.values(u"namespace"_s);
     if (names.isEmpty())
@@ -189,7 +203,7 @@ int main(int argc, char *argv[])
             fail(u"invalid namespace name '"_s + name + u"'"_s);
         if (context.findNamespace(name))
             continue;
-        context.namespaces.append({name, dataDir + u'/' + name + u".db"_s});
+        context.namespaces.append({name, context.store});
     }
 
     try {
@@ -200,6 +214,12 @@ int main(int argc, char *argv[])
 
     server::registerBuiltinClasses(context.registry);
     server::registerApplicationClasses(context.registry);
+
+    try {
+        server::runlog::presence::announce(context.store);
+    } catch (const factory::Error &e) {
+        fail(e.description());
+    }
 
     for (const server::store::Namespace &ns : std::as_const(context.namespaces)) {
         try {

@@ -59,7 +59,14 @@ ObjectLayer::ClassInfo &ObjectLayer::info(const ClassDecl &decl)
         const QString list = columns.isEmpty() ? u"id"_s : columns.join(u',');
         info.select = u"SELECT "_s + list + u" FROM "_s + table + u" WHERE id=?"_s;
         QStringList marks(columns.size(), u"?"_s);
-        if (decl.idProperties.isEmpty()) {
+        if (decl.idProperties.isEmpty() && sql::postgres(m_ctx.db())) {
+            // Numbered as SQLite numbers a row: one past the highest. Two calls that number
+            // at once meet at the key, and the second runs again.
+            info.insert = u"INSERT INTO "_s + table + u" (id"_s + (columns.isEmpty() ? u""_s : u","_s + list)
+                          + u") VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM "_s + table + u')'
+                          + (columns.isEmpty() ? u""_s : u","_s + marks.join(u',')) + u") RETURNING id"_s;
+            info.insertReturnsId = true;
+        } else if (decl.idProperties.isEmpty()) {
             info.insert = columns.isEmpty() ? QString(u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s)
                                             : QString(u"INSERT INTO "_s + table + u" ("_s + list + u") VALUES ("_s
                                                       + marks.join(u',') + u')');
@@ -241,7 +248,9 @@ QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, con
         for (const QVariant &v : std::as_const(values))
             q.bindValue(pos++, storable(v));
         sql::exec(q);
-        if (info.idIndexes.isEmpty())
+        if (info.insertReturnsId)
+            id = q.next() ? QString::number(q.value(0).toLongLong()) : QString();
+        else if (info.idIndexes.isEmpty())
             id = QString::number(q.lastInsertId().toLongLong());
         q.finish();
     } else {

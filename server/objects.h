@@ -36,6 +36,7 @@ private:
         QString insert;
         QString update;
         bool tableChecked = false;
+        bool insertReturnsId = false; // PostgreSQL numbers a new object in the INSERT itself
     };
 
     ClassInfo &info(const ClassDecl &decl);

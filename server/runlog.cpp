@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 
 #include <atomic>
@@ -12,6 +13,60 @@
 using namespace Qt::StringLiterals;
 
 namespace server::runlog {
+
+namespace presence {
+namespace {
+// A server on a PostgreSQL store holds a session lock (PresenceClass, its number) for as long
+// as it lives, on a connection of the main thread; a lock free to take is a server gone.
+constexpr int PresenceClass = 0x5652;
+const QString Connection = u"presence"_s;
+qint64 g_self = 0;
+} // namespace
+
+qint64 self() { return g_self; }
+
+void announce(const store::Store &store)
+{
+    if (!store.postgres())
+        return;
+    QSqlDatabase db = store::openRecords(store, Connection);
+    for (;;) {
+        const qint64 candidate = QRandomGenerator::system()->bounded(1, 0x7fffffff);
+        QSqlQuery q(db);
+        q.prepare(u"SELECT pg_try_advisory_lock(?, ?)"_s);
+        q.addBindValue(PresenceClass);
+        q.addBindValue(int(candidate));
+        if (!q.exec())
+            sql::fail(q);
+        if (q.next() && q.value(0).toBool()) {
+            g_self = candidate;
+            return;
+        }
+    }
+}
+
+bool alive(qint64 server)
+{
+    if (server <= 0 || server > 0x7fffffff)
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    QSqlQuery q(db);
+    q.prepare(u"SELECT pg_try_advisory_lock(?, ?)"_s);
+    q.addBindValue(PresenceClass);
+    q.addBindValue(int(server));
+    if (!q.exec())
+        sql::fail(q);
+    if (q.next() && q.value(0).toBool()) {
+        QSqlQuery unlock(db);
+        unlock.prepare(u"SELECT pg_advisory_unlock(?, ?)"_s);
+        unlock.addBindValue(PresenceClass);
+        unlock.addBindValue(int(server));
+        unlock.exec();
+        return false;
+    }
+    return true;
+}
+} // namespace presence
 
 namespace {
 
@@ -28,8 +83,8 @@ QString now() { return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:
 class Connection
 {
 public:
-    explicit Connection(const QString &dataDir)
-        : m_name(u"runlog-"_s + QString::number(s_serial.fetch_add(1))), m_db(store::open(path(dataDir), m_name))
+    explicit Connection(const store::Store &store)
+        : m_name(u"runlog-"_s + QString::number(s_serial.fetch_add(1))), m_db(store::openRecords(store, m_name))
     {
     }
     ~Connection()
@@ -57,9 +112,17 @@ private:
 
 void createRecords(Connection &c)
 {
-    sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
-                      " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT, outcome TEXT,"
-                      " output TEXT)"_s);
+    if (sql::postgres(c.db())) {
+        // Shared by every server on the database; each run names the server that runs it.
+        sql::exec(c.db(), u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(u"varelo server"_s));
+        sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id BIGSERIAL PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
+                          " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT,"
+                          " outcome TEXT, output TEXT, server BIGINT)"_s);
+    } else {
+        sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
+                          " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT,"
+                          " outcome TEXT, output TEXT)"_s);
+    }
     sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_ns ON runs (ns, id)"_s);
     sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_tenant ON runs (tenant, id)"_s);
 }
@@ -67,6 +130,8 @@ void createRecords(Connection &c)
 // Older servers kept the records in the namespace itself (table batch_runs).
 void takeOverOldRecords(Connection &c, QSqlDatabase mainDb, const QString &ns)
 {
+    if (sql::postgres(mainDb))
+        return; // no older server kept them in PostgreSQL
     QSqlQuery exists(mainDb);
     if (!exists.exec(u"SELECT 1 FROM sqlite_master WHERE type='table' AND name='batch_runs'"_s))
         sql::fail(exists);
@@ -95,13 +160,13 @@ void takeOverOldRecords(Connection &c, QSqlDatabase mainDb, const QString &ns)
     sql::exec(mainDb, u"DROP TABLE batch_runs"_s);
 }
 
-void updatePatiently(const QString &dataDir, qint64 id, const QString &what, const QString &sql,
+void updatePatiently(const store::Store &store, qint64 id, const QString &what, const QString &sql,
                      const QVariantList &binds)
 {
     if (!id)
         return;
     try {
-        Connection c(dataDir);
+        Connection c(store);
         QSqlQuery q = c.query(sql);
         for (qsizetype i = 0; i < binds.size(); ++i)
             q.bindValue(int(i), binds[i]);
@@ -114,64 +179,95 @@ void updatePatiently(const QString &dataDir, qint64 id, const QString &what, con
 
 } // namespace
 
-QString path(const QString &dataDir) { return QDir(dataDir).filePath(u"batch-runs.sqlite"_s); }
-
-void prepare(const QString &dataDir, QSqlDatabase mainDb, const store::Namespace &ns)
+void prepare(const store::Store &store, QSqlDatabase mainDb, const store::Namespace &ns)
 {
-    Connection c(dataDir);
+    Connection c(store);
+    if (sql::postgres(c.db()))
+        sql::exec(c.db(), u"SELECT pg_advisory_lock(hashtext('varelo runs'))"_s);
     createRecords(c);
     takeOverOldRecords(c, mainDb, ns.name);
-    QSqlQuery cut = c.query(u"UPDATE runs SET state=?, outcome=? WHERE ns=? AND state IN (?, ?)"_s);
+    QString cutOff = u"UPDATE runs SET state=?, outcome=? WHERE ns=? AND state IN (?, ?)"_s;
+    QList<qint64> gone;
+    if (sql::postgres(c.db())) {
+        // Only the runs of servers that are gone: the others still work on theirs.
+        QSqlQuery servers = c.query(u"SELECT DISTINCT server FROM runs WHERE ns=? AND state IN (?, ?)"_s);
+        servers.addBindValue(ns.name);
+        servers.addBindValue(Waiting);
+        servers.addBindValue(Running);
+        sql::exec(servers);
+        while (servers.next())
+            if (servers.value(0).toLongLong() != presence::self() && !presence::alive(servers.value(0).toLongLong()))
+                gone.append(servers.value(0).toLongLong());
+        if (gone.isEmpty()) {
+            sql::exec(c.db(), u"SELECT pg_advisory_unlock(hashtext('varelo runs'))"_s);
+            return;
+        }
+        QStringList ids;
+        for (qint64 id : std::as_const(gone))
+            ids.append(QString::number(id));
+        cutOff += u" AND server IN ("_s + ids.join(u',') + u')';
+    }
+    QSqlQuery cut = c.query(cutOff);
     cut.bindValue(0, Failed);
     cut.bindValue(1, CutOff);
     cut.bindValue(2, ns.name);
     cut.bindValue(3, Waiting);
     cut.bindValue(4, Running);
     sql::execPatiently(cut, RecordWaitMsec);
+    if (sql::postgres(c.db()))
+        sql::exec(c.db(), u"SELECT pg_advisory_unlock(hashtext('varelo runs'))"_s);
 }
 
-qint64 add(const QString &dataDir, const NewRun &run)
+qint64 add(const store::Store &store, const NewRun &run)
 {
-    Connection c(dataDir);
-    QSqlQuery q = c.query(u"INSERT INTO runs (ns, job, tenant, args, startedby, started, state, outcome)"
-                          " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s);
+    Connection c(store);
+    const bool pg = sql::postgres(c.db());
+    QSqlQuery q = c.query(pg ? u"INSERT INTO runs (ns, job, tenant, args, startedby, started, state, outcome, server)"
+                               " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"_s
+                             : u"INSERT INTO runs (ns, job, tenant, args, startedby, started, state, outcome)"
+                               " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s);
     // A null text would be stored as NULL, which no tenant comparison matches.
     const auto text = [](const QString &t) { return t.isNull() ? u""_s : t; };
-    const QVariantList binds{run.ns, text(run.job), text(run.tenant), text(run.args), text(run.startedBy), now(),
-                             Waiting, Waiting};
+    QVariantList binds{run.ns, text(run.job), text(run.tenant), text(run.args), text(run.startedBy), now(),
+                       Waiting, Waiting};
+    if (pg)
+        binds.append(presence::self());
     for (qsizetype i = 0; i < binds.size(); ++i)
         q.bindValue(int(i), binds[i]);
     sql::execPatiently(q, RecordWaitMsec);
+    if (pg)
+        return q.next() ? q.value(0).toLongLong() : 0;
     return q.lastInsertId().toLongLong();
 }
 
-void setRunning(const QString &dataDir, qint64 id)
+void setRunning(const store::Store &store, qint64 id)
 {
-    updatePatiently(dataDir, id, u"start"_s, u"UPDATE runs SET state=?, outcome=? WHERE id=?"_s, {Running, Running});
+    updatePatiently(store, id, u"start"_s, u"UPDATE runs SET state=?, outcome=? WHERE id=?"_s, {Running, Running});
 }
 
-void setProgress(const QString &dataDir, qint64 id, const QString &text)
+void setProgress(const store::Store &store, qint64 id, const QString &text)
 {
-    updatePatiently(dataDir, id, u"progress"_s, u"UPDATE runs SET outcome=? WHERE id=?"_s,
+    updatePatiently(store, id, u"progress"_s, u"UPDATE runs SET outcome=? WHERE id=?"_s,
                     {QString(Running + u": "_s + text)});
 }
 
-void finish(const QString &dataDir, qint64 id, bool ok, const QString &outcome, const QString &outputFile)
+void finish(const store::Store &store, qint64 id, bool ok, const QString &outcome, const QString &outputFile)
 {
-    updatePatiently(dataDir, id, u"end"_s, u"UPDATE runs SET ended=?, state=?, outcome=?, output=? WHERE id=?"_s,
+    updatePatiently(store, id, u"end"_s, u"UPDATE runs SET ended=?, state=?, outcome=?, output=? WHERE id=?"_s,
                     {now(), ok ? Done : Failed, outcome, ok ? outputFile : QString()});
 }
 
-QList<QVariantList> list(const QString &dataDir, const QString &ns, const QString &tenant, int limit)
+QList<QVariantList> list(const store::Store &store, const QString &ns, const QString &tenant, int limit)
 {
-    Connection c(dataDir);
+    Connection c(store);
     const QString columns = u"SELECT id, job, tenant, args, started, ended, outcome, state, startedby, output, ns"
                             " FROM runs"_s;
+    // Both stores read a NULL limit as none.
     QSqlQuery q = tenant.isEmpty()
                       ? c.query(columns + u" WHERE ns=? ORDER BY id DESC LIMIT ?"_s)
                       : c.query(columns + u" WHERE tenant IN (?, '') ORDER BY id DESC LIMIT ?"_s);
     q.bindValue(0, tenant.isEmpty() ? ns : tenant);
-    q.bindValue(1, limit > 0 ? limit : -1);
+    q.bindValue(1, limit > 0 ? QVariant(limit) : sql::postgres(c.db()) ? QVariant() : QVariant(-1));
     sql::exec(q);
     QList<QVariantList> rows;
     while (q.next()) {

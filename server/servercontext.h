@@ -15,6 +15,7 @@ namespace server {
 struct ServerContext
 {
     ClassRegistry registry;
+    store::Store store; // --store, or the --data folder
     QList<store::Namespace> namespaces;
     QString dataDir;
     QString outputDir;

@@ -28,7 +28,25 @@ thread_local QHash<QString, QHash<QString, std::shared_ptr<QSqlQuery>>> t_prepar
 bool isBusy(const QSqlError &error)
 {
     const QString native = error.nativeErrorCode();
-    return native == u"5"_s || native == u"6"_s;
+    // SQLite: SQLITE_BUSY, SQLITE_LOCKED. PostgreSQL (SQLSTATE): a serialization failure or
+    // deadlock, a lock not had in time, and a key another transaction took meanwhile (the
+    // numbering of a new object); each goes away when the call runs again.
+    return native == u"5"_s || native == u"6"_s || native == u"40001"_s || native == u"40P01"_s
+           || native == u"55P03"_s || native == u"23505"_s;
+}
+
+bool postgres(const QSqlDatabase &db) { return db.driverName() == u"QPSQL"_s; }
+
+QString numberOrder(const QSqlDatabase &db, const QString &quotedColumn)
+{
+    return postgres(db) ? u"length("_s + quotedColumn + u"), "_s + quotedColumn : quotedColumn;
+}
+
+QString asInteger(const QSqlDatabase &db, const QString &quotedColumn)
+{
+    if (!postgres(db))
+        return u"CAST("_s + quotedColumn + u" AS INTEGER)"_s;
+    return u"COALESCE(CAST(substring("_s + quotedColumn + u" from '^ *([0-9]{1,18})') AS BIGINT), 0)"_s;
 }
 
 QString quoted(const QString &identifier)

@@ -23,8 +23,15 @@ void exec(QSqlQuery &query);                       // prepared: throws factory::
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
 
-// SQLITE_BUSY or SQLITE_LOCKED: another connection holds the write lock.
+// Another connection holds the write lock or the row (SQLITE_BUSY, a PostgreSQL conflict).
 bool isBusy(const QSqlError &error);
+// Orders a column of whole numbers by number. SQLite keeps them as numbers; PostgreSQL keeps
+// them as text, where the shorter number is the smaller one.
+QString numberOrder(const QSqlDatabase &db, const QString &quotedColumn);
+// A column's leading whole number for ORDER BY, 0 when it has none (SQLite's CAST).
+QString asInteger(const QSqlDatabase &db, const QString &quotedColumn);
+// The connection is to PostgreSQL (server/store.h), else to SQLite.
+bool postgres(const QSqlDatabase &db);
 // Like exec, for background work nobody waits on: a busy database is tried again (each try
 // waits out the connection's busy timeout) until msec have passed.
 void execPatiently(QSqlQuery &query, int msec);

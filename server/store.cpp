@@ -5,16 +5,24 @@
 #include "server/passwords.h"
 #include "server/sqlutil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlError>
+#include <QUrl>
+#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 
 namespace server::store {
 
-QSqlDatabase open(const QString &path, const QString &connectionName)
+namespace {
+
+// The schema of the run records in a PostgreSQL database; no namespace can be called so.
+const QString RecordsSchema = u"varelo server"_s;
+
+QSqlDatabase openSqlite(const QString &path, const QString &connectionName)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connectionName);
     db.setDatabaseName(path);
@@ -36,6 +44,106 @@ QSqlDatabase open(const QString &path, const QString &connectionName)
     return db;
 }
 
+QSqlDatabase openPostgres(const Store &store, const QString &schema, const QString &connectionName)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, connectionName);
+    // Without a password in the URI libpq finds one itself (PGPASSWORD, ~/.pgpass).
+    const QUrl url(store.uri);
+    db.setHostName(url.host());
+    if (url.port() > 0)
+        db.setPort(url.port());
+    db.setUserName(url.userName());
+    db.setPassword(url.password());
+    db.setDatabaseName(url.path().mid(1));
+    QStringList options;
+    const QUrlQuery query(url);
+    for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded))
+        options.append(key + u'=' + value);
+    db.setConnectOptions(options.join(u';'));
+    if (!db.open()) {
+        const QString text = db.lastError().text();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+        throw factory::Error(factory::ErrorCode::Storage,
+                             u"Datenbank '"_s + store.describe() + u"' nicht zu erreichen: "_s + text);
+    }
+    // A write waits for another transaction's row as long as one of SQLite's jobs waits for
+    // the write lock, then fails the same way (4000). Commits are synchronous: a success
+    // answer means on disk (or on the standbys the administrator asks for).
+    sql::exec(db, u"SET lock_timeout = '5s'"_s);
+    sql::exec(db, u"SET synchronous_commit = on"_s);
+    sql::exec(db, u"SET client_min_messages = error"_s);
+    // Calls see one snapshot each and a write to a row another call changed meanwhile fails
+    // (and is run again), as with SQLite's single writer: no update is lost.
+    sql::exec(db, u"SET default_transaction_isolation = 'repeatable read'"_s);
+    sql::exec(db, u"SET search_path TO "_s + sql::quoted(schema));
+    return db;
+}
+
+QSet<QString> columnSet(const QSqlDatabase &db, const QString &table)
+{
+    QSet<QString> set;
+    for (const QString &c : columns(db, table))
+        set.insert(c.toLower());
+    return set;
+}
+
+bool postgresSchemaExists(const Store &store, const QString &schema)
+{
+    const QString connection = u"exists-"_s + schema;
+    bool found = false;
+    {
+        QSqlDatabase db = openPostgres(store, schema, connection);
+        QSqlQuery q(db);
+        q.prepare(u"SELECT 1 FROM information_schema.schemata WHERE schema_name=?"_s);
+        q.addBindValue(schema);
+        if (!q.exec())
+            sql::fail(q);
+        found = q.next();
+    }
+    close(connection);
+    return found;
+}
+
+} // namespace
+
+Store Store::parse(const QString &text)
+{
+    Store store;
+    if (text.startsWith(u"postgresql://"_s) || text.startsWith(u"postgres://"_s)) {
+        store.kind = Kind::PostgreSQL;
+        store.uri = text;
+    } else {
+        store.folder = QDir(text).absolutePath();
+    }
+    return store;
+}
+
+QString Store::describe() const
+{
+    if (!postgres())
+        return folder;
+    QUrl url(uri);
+    url.setPassword({});
+    return url.toString();
+}
+
+QString Namespace::path() const { return store.folder + u'/' + name + u".db"_s; }
+
+QSqlDatabase open(const Namespace &ns, const QString &connectionName)
+{
+    return ns.store.postgres() ? openPostgres(ns.store, ns.schema(), connectionName)
+                               : openSqlite(ns.path(), connectionName);
+}
+
+QSqlDatabase openRecords(const Store &store, const QString &connectionName)
+{
+    if (!store.postgres())
+        return openSqlite(QDir(store.folder).filePath(u"batch-runs.sqlite"_s), connectionName);
+    QSqlDatabase db = openPostgres(store, RecordsSchema, connectionName);
+    return db;
+}
+
 void close(const QString &connectionName)
 {
     sql::dropPrepared(connectionName);
@@ -49,24 +157,49 @@ void close(const QString &connectionName)
     QSqlDatabase::removeDatabase(connectionName);
 }
 
-namespace {
-QSet<QString> columnsOf(const QSqlDatabase &db, const QString &table)
+QStringList tables(QSqlDatabase db)
 {
     QSqlQuery q(db);
-    if (!q.exec(u"PRAGMA table_info("_s + sql::quoted(table) + u")"_s))
+    const bool ok = sql::postgres(db)
+                        ? q.exec(u"SELECT table_name FROM information_schema.tables WHERE table_schema=current_schema()"
+                                 " AND table_type='BASE TABLE' ORDER BY table_name"_s)
+                        : q.exec(u"SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'"
+                                 " ORDER BY name"_s);
+    if (!ok)
         sql::fail(q);
-    QSet<QString> columns;
+    QStringList names;
     while (q.next())
-        columns.insert(q.value(1).toString().toLower());
-    return columns;
+        names.append(q.value(0).toString());
+    return names;
 }
-} // namespace
+
+QStringList columns(QSqlDatabase db, const QString &table)
+{
+    QSqlQuery q(db);
+    bool ok = false;
+    int column = 0;
+    if (sql::postgres(db)) {
+        ok = q.prepare(u"SELECT column_name FROM information_schema.columns WHERE table_schema=current_schema()"
+                       " AND table_name=? ORDER BY ordinal_position"_s);
+        q.addBindValue(table);
+        ok = ok && q.exec();
+    } else {
+        ok = q.exec(u"PRAGMA table_info("_s + sql::quoted(table) + u")"_s);
+        column = 1;
+    }
+    if (!ok)
+        sql::fail(q);
+    QStringList names;
+    while (q.next())
+        names.append(q.value(column).toString());
+    return names;
+}
 
 bool tableComplete(QSqlDatabase db, const ClassDecl &decl)
 {
     if (decl.table.isEmpty())
         return true;
-    const QSet<QString> columns = columnsOf(db, decl.table);
+    const QSet<QString> columns = columnSet(db, decl.table);
     if (columns.isEmpty())
         return false;
     for (const PropertyDecl &p : decl.properties)
@@ -80,17 +213,25 @@ void createTable(QSqlDatabase db, const ClassDecl &decl)
     if (decl.table.isEmpty())
         return;
     const QString table = sql::quoted(decl.table);
-    // Columns carry no type: a value keeps the kind it was stored with (text or number).
-    QString ddl = u"CREATE TABLE IF NOT EXISTS "_s + table + u" (id "_s
-                  + (decl.idProperties.isEmpty() ? u"INTEGER PRIMARY KEY"_s : u"TEXT PRIMARY KEY"_s);
+    const bool pg = sql::postgres(db);
+    // SQLite's columns carry no type: a value keeps the kind it was stored with (text or
+    // number). PostgreSQL's are text, compared by code point as SQLite compares, so range
+    // scans over search forms and keys find the same rows.
+    const QString column = pg ? u" TEXT COLLATE \"C\""_s : QString();
+    // Server-numbered rows: the object layer hands out one past the highest id on both stores
+    // (server/objects.cpp); the identity numbers only the demo data's rows.
+    const QString id = decl.idProperties.isEmpty() ? (pg ? u"BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"_s
+                                                         : u"INTEGER PRIMARY KEY"_s)
+                                                   : (pg ? u"TEXT COLLATE \"C\" PRIMARY KEY"_s : u"TEXT PRIMARY KEY"_s);
+    QString ddl = u"CREATE TABLE IF NOT EXISTS "_s + table + u" (id "_s + id;
     for (const PropertyDecl &p : decl.properties)
-        ddl += u", "_s + sql::quoted(p.name);
+        ddl += u", "_s + sql::quoted(p.name) + column;
     ddl += u')';
     sql::exec(db, ddl);
-    const QSet<QString> columns = columnsOf(db, decl.table);
+    const QSet<QString> existing = columnSet(db, decl.table);
     for (const PropertyDecl &p : decl.properties)
-        if (!columns.contains(p.name.toLower()))
-            sql::exec(db, u"ALTER TABLE "_s + table + u" ADD COLUMN "_s + sql::quoted(p.name));
+        if (!existing.contains(p.name.toLower()))
+            sql::exec(db, u"ALTER TABLE "_s + table + u" ADD COLUMN "_s + sql::quoted(p.name) + column);
     for (const QString &index : decl.indexes) {
         QStringList cols = index.split(u',', Qt::SkipEmptyParts);
         for (QString &c : cols)
@@ -102,20 +243,38 @@ void createTable(QSqlDatabase db, const ClassDecl &decl)
     }
 }
 
+bool exists(const Namespace &ns)
+{
+    return ns.store.postgres() ? postgresSchemaExists(ns.store, ns.schema()) : QFileInfo::exists(ns.path());
+}
+
 void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int scale)
 {
-    const bool fresh = !QFileInfo::exists(ns.path);
+    const bool pg = ns.store.postgres();
+    const bool fresh = !exists(ns);
     const QString connection = u"prepare-"_s + ns.name;
+    const QString begin = pg ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s;
     try {
-        QSqlDatabase db = open(ns.path, connection);
-        sql::exec(db, u"BEGIN IMMEDIATE"_s);
-        sql::exec(db, u"CREATE TABLE IF NOT EXISTS globals (name TEXT NOT NULL, key TEXT NOT NULL, value,"
-                      " PRIMARY KEY(name, key)) WITHOUT ROWID"_s);
+        QSqlDatabase db = open(ns, connection);
+        sql::exec(db, begin);
+        if (pg) {
+            // Servers starting at once on one database make their schema one after the other.
+            sql::exec(db, u"SELECT pg_advisory_xact_lock(hashtext('varelo prepare'))"_s);
+            sql::exec(db, u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(ns.schema()));
+        }
+        sql::exec(db, pg ? u"CREATE TABLE IF NOT EXISTS globals (name TEXT COLLATE \"C\" NOT NULL,"
+                           " key TEXT COLLATE \"C\" NOT NULL, value TEXT, PRIMARY KEY(name, key))"_s
+                         : u"CREATE TABLE IF NOT EXISTS globals (name TEXT NOT NULL, key TEXT NOT NULL, value,"
+                           " PRIMARY KEY(name, key)) WITHOUT ROWID"_s);
         for (const ClassDecl *decl : registry.all())
             createTable(db, *decl);
+        // PostgreSQL makes the schema and its demo business in one transaction: a failed
+        // seed leaves nothing behind, so the next start seeds again.
+        if (pg && fresh && seed)
+            seedDemo(db, ns.name, scale);
         sql::exec(db, u"COMMIT"_s);
-        if (fresh && seed) {
-            sql::exec(db, u"BEGIN IMMEDIATE"_s);
+        if (!pg && fresh && seed) {
+            sql::exec(db, begin);
             try {
                 seedDemo(db, ns.name, scale);
             } catch (...) {
@@ -124,20 +283,26 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
             }
             sql::exec(db, u"COMMIT"_s);
         }
-        sql::exec(db, u"BEGIN IMMEDIATE"_s);
+        sql::exec(db, begin);
+        if (pg)
+            sql::exec(db, u"SELECT pg_advisory_xact_lock(hashtext('varelo prepare'))"_s);
         passwords::checkNamespace(db);
         for (const ClassDecl *decl : registry.all())
             if (decl->upgrade)
                 decl->upgrade(db);
         sql::exec(db, u"COMMIT"_s);
-        runlog::prepare(QFileInfo(ns.path).absolutePath(), db, ns);
-        sql::exec(db, u"PRAGMA optimize"_s);
+        runlog::prepare(ns.store, db, ns);
+        if (!pg)
+            sql::exec(db, u"PRAGMA optimize"_s);
+        else if (fresh)
+            for (const QString &table : tables(db))
+                sql::exec(db, u"ANALYZE "_s + sql::quoted(table));
     } catch (...) {
         close(connection);
-        if (fresh) {
+        if (fresh && !pg) {
             // A half-made fresh database would never be seeded again: start over next time.
             for (const QString &suffix : {u""_s, u"-wal"_s, u"-shm"_s})
-                QFile::remove(ns.path + suffix);
+                QFile::remove(ns.path() + suffix);
         }
         throw;
     }

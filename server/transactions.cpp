@@ -34,7 +34,8 @@ void Transactions::beginCall(bool immediate)
         // A streaming result set of this job would pin an old snapshot; the write lock
         // could then not be taken once another job has committed.
         detachSqlRowSources(m_db.driver());
-        exec(immediate ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        // PostgreSQL has no write lock to take: rows are locked as they are written.
+        exec(immediate && !sql::postgres(m_db) ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
         m_sqlOpen = true;
         m_callSavepoint = false;
         m_callDeferred = !immediate;
@@ -84,9 +85,9 @@ void Transactions::start()
 {
     if (!m_sqlOpen) {
         // Only reached from outside a call (no M line runs there); kept safe anyway.
-        exec(u"BEGIN IMMEDIATE"_s);
+        exec(sql::postgres(m_db) ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s);
         m_sqlOpen = true;
-    } else if (m_level == 0 && m_callDeferred) {
+    } else if (m_level == 0 && m_callDeferred && !sql::postgres(m_db)) {
         // A write that changes nothing takes the write lock for the job transaction now:
         // later calls inside it must never meet a lock conflict they cannot undo alone.
         exec(u"UPDATE globals SET value=value WHERE 0"_s);

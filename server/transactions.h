@@ -1,5 +1,5 @@
 #pragma once
-// Transactions of one job on its SQLite connection.
+// Transactions of one job on its connection to the store.
 //
 // Every call runs in a transaction of its own, committed once it succeeded, else rolled
 // back. It starts deferred, so calls that only read never wait for another job's writes.
@@ -12,6 +12,11 @@
 // brings the level back to 0 (committed when that call succeeds) or with TROLLBACK
 // (everything undone at once). A failing call also undoes the level changes it made.
 // Writes a call made before its own TSTART belong to the job transaction.
+//
+// On PostgreSQL there is no write lock: each transaction reads one snapshot (repeatable
+// read) and locks the rows it writes. A call that meets another's row, or finds a row
+// changed since its snapshot, fails the same way and is run again once (outside a job
+// transaction); inside one it fails with 4000 and the job transaction goes on without it.
 
 #include <QSqlDatabase>
 

@@ -30,9 +30,34 @@ namespace {
 // taken up front; and waited for longer than a call would, since nobody sits before a run.
 constexpr int RunLockWaitMsec = 10 * 60 * 1000;
 
+// On PostgreSQL writers do not wait for each other; runs of one tenant do, on every server of
+// the database, through a lock held until the run's transaction ends. The run reads what is
+// committed as it goes (read committed) and waits for a user's row as long as it must.
+void beginWritingPostgres(BatchContext &b)
+{
+    server::sql::exec(b.db, u"BEGIN ISOLATION LEVEL READ COMMITTED"_s);
+    server::sql::exec(b.db, u"SET LOCAL lock_timeout = '"_s + QString::number(RunLockWaitMsec) + u"ms'"_s);
+    const QVariantList key{b.ns, b.tenant};
+    QSqlQuery tried = exec(b.db, u"SELECT pg_try_advisory_xact_lock(hashtext(?), hashtext(?))"_s, key);
+    if (tried.next() && tried.value(0).toBool())
+        return;
+    b.progress(u"wartet auf einen anderen Lauf dieses Mandanten"_s);
+    try {
+        exec(b.db, u"SELECT pg_advisory_xact_lock(hashtext(?), hashtext(?))"_s, key);
+    } catch (const factory::Error &) {
+        b.db.rollback();
+        throw factory::Error(factory::ErrorCode::Storage,
+                             u"Ein anderer Lauf dieses Mandanten arbeitet seit 10 Minuten, Lauf abgebrochen"_s);
+    }
+}
+
 // False when a transaction is open already (the caller's then holds the work).
 bool beginWriting(BatchContext &b)
 {
+    if (server::sql::postgres(b.db)) {
+        beginWritingPostgres(b);
+        return true;
+    }
     QDeadlineTimer deadline(RunLockWaitMsec);
     for (bool told = false;; told = true) {
         QSqlQuery q(b.db);
@@ -291,7 +316,7 @@ QVariant startFreischalten(CallContext &ctx, const QString &prefix, const QVaria
         return inTransaction(b, [&]() -> QString {
             QStringList firmen;
             QSqlQuery q = exec(b.db, u"SELECT \"Firma\" FROM "_s + tables::param
-                                         + u" WHERE \"dbpraefix\"=? ORDER BY CAST(\"Firma\" AS INTEGER)"_s,
+                                         + u" WHERE \"dbpraefix\"=? ORDER BY "_s + server::sql::asInteger(b.db, u"\"Firma\""_s),
                                {prefix});
             while (q.next())
                 firmen << text(q.value(0));

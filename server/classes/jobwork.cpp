@@ -2,6 +2,7 @@
 
 #include "server/classes/productgroups.h"
 #include "server/classes/sqlutil.h"
+#include "server/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
 
@@ -103,11 +104,12 @@ ConditionCount buildConditionBatch(QSqlDatabase db, const QString &firma, const 
         staged.append({text(s.value(0)), s.value(1).toLongLong(), s.value(2).toLongLong(), s.value(3).toDouble()});
 
     exec(db, u"DELETE FROM "_s + tables::stapelKond + u" WHERE \"Firma\"=? AND \"praefix\"=?"_s, {firma, prefix});
-    QSqlQuery c = exec(db, u"SELECT w.\"Nr\", COALESCE(g.\"Rabatt\", 0) FROM "_s + tables::webKunde + u" w JOIN "_s
+    QSqlQuery c = exec(db, u"SELECT w.\"Nr\", COALESCE(g.\"Rabatt\", '0') FROM "_s + tables::webKunde + u" w JOIN "_s
                                + tables::kkr + u" k ON k.\"Firma\"=w.\"Firma\" AND k.\"Art\"='K' AND k.\"Nr\"=w.\"Nr\""_s
                                + u" LEFT JOIN "_s + tables::kundenGruppen
                                + u" g ON g.\"Firma\"=k.\"Firma\" AND g.\"KGRP\"=k.\"KGRP\""_s
-                               + u" WHERE w.\"Firma\"=? AND w.\"praefix\"=? ORDER BY w.\"Nr\""_s,
+                               + u" WHERE w.\"Firma\"=? AND w.\"praefix\"=? ORDER BY "_s
+                               + server::sql::numberOrder(db, u"w.\"Nr\""_s),
                        {firma, prefix});
     struct Customer { QString nr; double rabatt; };
     QList<Customer> customers;
@@ -153,7 +155,7 @@ ExportCount writeExport(QSqlDatabase db, const QStringList &firmen, const QStrin
             ++count.articles;
         }
         QSqlQuery k = exec(db, u"SELECT \"Kunde\", \"Artnr\", \"Preis\" FROM "_s + tables::stapelKond
-                                   + u" WHERE \"Firma\"=? AND \"praefix\"=? ORDER BY \"Kunde\", \"Artnr\""_s,
+                                   + u" WHERE \"Firma\"=? AND \"praefix\"=? ORDER BY "_s + server::sql::numberOrder(db, u"\"Kunde\""_s) + u", \"Artnr\""_s,
                            {firma, prefix});
         while (k.next()) {
             out += u"K;"_s + firma + u';' + text(k.value(0)) + u';' + field(text(k.value(1))) + u';'
@@ -204,15 +206,19 @@ ExportCount importExport(QSqlDatabase db, const QString &path, const QString &fi
     for (const Row &r : rows) {
         const QStringList &f = r.f;
         if (r.kind == u'A') {
-            exec(db, u"INSERT OR REPLACE INTO "_s + tables::gwPreis
+            exec(db, u"INSERT INTO "_s + tables::gwPreis
                          + u" (id, \"Firma\", \"Artnr\", \"Bez\", \"Einheit\", \"Preis\", \"Datei\", \"Stand\")"
-                           u" VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s,
+                           u" VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
+                           u" \"Artnr\"=excluded.\"Artnr\", \"Bez\"=excluded.\"Bez\", \"Einheit\"=excluded.\"Einheit\","
+                           u" \"Preis\"=excluded.\"Preis\", \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s,
                  {joinId({f[1], f[2]}), f[1], f[2], toServerForm(f[3]), f[7], f[8].toDouble(), fileName, stand});
             ++count.articles;
         } else {
-            exec(db, u"INSERT OR REPLACE INTO "_s + tables::gwKond
+            exec(db, u"INSERT INTO "_s + tables::gwKond
                          + u" (id, \"Firma\", \"Kunde\", \"Artnr\", \"Preis\", \"Datei\", \"Stand\")"
-                           u" VALUES (?, ?, ?, ?, ?, ?, ?)"_s,
+                           u" VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
+                           u" \"Kunde\"=excluded.\"Kunde\", \"Artnr\"=excluded.\"Artnr\", \"Preis\"=excluded.\"Preis\","
+                           u" \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s,
                  {joinId({f[1], f[2], f[3]}), f[1], f[2], f[3], f[4].toDouble(), fileName, stand});
             ++count.conditions;
         }

@@ -3,6 +3,7 @@
 
 #include "server/classes/registration.h"
 #include "server/classes/sqlutil.h"
+#include "server/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
 
@@ -91,7 +92,7 @@ std::unique_ptr<RowSource> kkrSuche(CallContext &ctx, const QVariantList &args)
         sql += u" AND \"SAKTO\"=?"_s;
         binds << *account;
     }
-    sql += u" ORDER BY \"Such\", \"Nr\""_s;
+    sql += u" ORDER BY \"Such\", "_s + server::sql::numberOrder(ctx.db(), u"\"Nr\""_s);
     return rowsFromSql(5, openQuery(ctx.db(), sql, binds));
 }
 
@@ -118,7 +119,7 @@ ClassDecl kundenGruppenClass()
         }
         if (arg(args, 2).trimmed().toUpper() == u"J"_s)
             sql += u" AND \"AKTIV\"='J'"_s;
-        sql += u" ORDER BY \"KGRP\""_s;
+        sql += u" ORDER BY "_s + server::sql::numberOrder(ctx.db(), u"\"KGRP\""_s);
         return rowsFromSql(2, openQuery(ctx.db(), sql, binds));
     });
     return c;
@@ -148,7 +149,7 @@ ClassDecl sammelKontenClass()
             sql += u" AND \"Konto\"<=?"_s;
             binds << *to;
         }
-        sql += u" ORDER BY \"Konto\""_s;
+        sql += u" ORDER BY "_s + server::sql::numberOrder(ctx.db(), u"\"Konto\""_s);
         return rowsFromSql(2, openQuery(ctx.db(), sql, binds));
     });
     return c;

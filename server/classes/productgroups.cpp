@@ -4,6 +4,7 @@
 
 #include "server/classes/registration.h"
 #include "server/classes/sqlutil.h"
+#include "server/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
 
@@ -75,7 +76,9 @@ QVariant getwargr(CallContext &ctx, const QVariantList &args)
     struct Group { qint64 main; qint64 sub; QString text; };
     QList<Group> groups;
     QSqlQuery q = exec(ctx.db(), u"SELECT \"HGRP\", \"UGRP\", \"Bez\" FROM "_s + tables::warengruppe
-                                     + u" WHERE \"Firma\"=? ORDER BY \"HGRP\", \"UGRP\""_s,
+                                     + u" WHERE \"Firma\"=? ORDER BY "_s
+                                     + server::sql::numberOrder(ctx.db(), u"\"HGRP\""_s) + u", "_s
+                                     + server::sql::numberOrder(ctx.db(), u"\"UGRP\""_s),
                        {firma});
     while (q.next())
         groups.append({q.value(0).toLongLong(), q.value(1).toLongLong(), toDisplayForm(q.value(2).toString())});

@@ -2,6 +2,7 @@
 
 #include "server/classes/registration.h"
 #include "server/classes/sqlutil.h"
+#include "server/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
 
@@ -39,7 +40,8 @@ ClassDecl kassaSWClass()
         QString sql = u"SELECT id, \"Name\" FROM "_s + tables::kassaSW + u" WHERE 1=1"_s;
         QVariantList binds;
         if (const QString type = arg(args, 0).trimmed(); !type.isEmpty()) {
-            sql += u" AND COALESCE(\"Type\", 0)=?"_s;
+            // The client writes the type as a number; PostgreSQL keeps it as text.
+            sql += server::sql::postgres(ctx.db()) ? u" AND COALESCE(\"Type\", '0')=?"_s : u" AND COALESCE(\"Type\", 0)=?"_s;
             binds << type.toLongLong();
         }
         sql += u" ORDER BY id"_s;

@@ -54,6 +54,12 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
+    if (binds.isEmpty()) {
+        // Nothing to bind: run as it stands (PostgreSQL prepares no DDL).
+        if (!q.exec(sql))
+            storageFailure(q, sql);
+        return q;
+    }
     if (!q.prepare(sql))
         storageFailure(q, sql);
     for (const QVariant &b : binds)

@@ -5,6 +5,7 @@
 #include "server/classes/jobs.h"
 #include "server/classes/registration.h"
 #include "server/classes/sqlutil.h"
+#include "server/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
 
@@ -65,7 +66,8 @@ QVariant getList(CallContext &ctx, const ListKind &kind, const QString &prefix, 
     QSqlQuery q = exec(ctx.db(),
                        u"SELECT w.\"Nr\", k.\"Name\" FROM "_s + kind.table + u" w LEFT JOIN "_s + tables::kkr
                            + u" k ON k.\"Firma\"=w.\"Firma\" AND k.\"Art\"=? AND k.\"Nr\"=w.\"Nr\""_s
-                           + u" WHERE w.\"Firma\"=? AND w.\"praefix\"=? ORDER BY w.\"Nr\""_s,
+                           + u" WHERE w.\"Firma\"=? AND w.\"praefix\"=? ORDER BY "_s
+                           + server::sql::numberOrder(ctx.db(), u"w.\"Nr\""_s),
                        {kind.art, arg(args, 0).trimmed(), prefix});
     QStringList records;
     while (q.next())

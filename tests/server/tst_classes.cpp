@@ -157,7 +157,9 @@ private slots:
     void clearPasswordsOfAnOlderServerAreConverted()
     {
         // A data folder as the server kept it before passwords were hashed: clear passwords
-        // with an index on them, and no password key.
+        // with an index on them, and no password key. Only SQLite files are that old.
+        if (TestServer::postgres())
+            QSKIP("an older server's data folder is SQLite");
         TestServer old;
         QVERIFY(old.start());
         old.stop();

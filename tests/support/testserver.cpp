@@ -3,7 +3,13 @@
 #include "factory/factory.h"
 #include "factory/signin.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -25,7 +31,77 @@ TestServer::TestServer(Options options) : m_options(std::move(options))
     }
 }
 
-TestServer::~TestServer() { stop(); }
+TestServer::~TestServer()
+{
+    stop();
+    // A folder the test gave is the test's to clean up, its database with it.
+    if (m_tmp && postgres())
+        dropDatabase(storeUri());
+}
+
+namespace {
+QString clusterUri() { return qEnvironmentVariable("VARELO_TEST_POSTGRES"); }
+
+// A connection to the cluster's maintenance database, for the calling thread.
+QSqlDatabase maintenance()
+{
+    const QString name = u"testserver-maintenance"_s;
+    if (QSqlDatabase::contains(name))
+        return QSqlDatabase::database(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+    const QUrl url(clusterUri());
+    db.setHostName(url.host());
+    db.setPort(url.port());
+    db.setUserName(url.userName());
+    db.setDatabaseName(url.path().mid(1));
+    if (!db.open())
+        qWarning("PostgreSQL test cluster unreachable: %s", qPrintable(db.lastError().text()));
+    return db;
+}
+
+QString withDatabase(const QString &uri, const QString &database)
+{
+    QUrl url(uri);
+    url.setPath(u'/' + database);
+    return url.toString();
+}
+} // namespace
+
+bool TestServer::postgres() { return !clusterUri().isEmpty(); }
+
+QString TestServer::newDatabase()
+{
+    static int serial = 0;
+    const QString name = u"t%1_%2_%3"_s.arg(QCoreApplication::applicationPid()).arg(++serial).arg(
+        QRandomGenerator::global()->bounded(1000000));
+    QSqlQuery q(maintenance());
+    if (!q.exec(u"CREATE DATABASE \""_s + name + u"\" TEMPLATE template0 ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C'"_s))
+        qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(q.lastError().text()));
+    return withDatabase(clusterUri(), name);
+}
+
+void TestServer::dropDatabase(const QString &uri)
+{
+    if (uri.isEmpty())
+        return;
+    const QString name = QUrl(uri).path().mid(1);
+    QSqlQuery q(maintenance());
+    if (!q.exec(u"DROP DATABASE IF EXISTS \""_s + name + u"\" WITH (FORCE)"_s))
+        qWarning("DROP DATABASE %s: %s", qPrintable(name), qPrintable(q.lastError().text()));
+}
+
+QString TestServer::storeUri() const
+{
+    if (!postgres())
+        return {};
+    QFile file(m_dataDir + u"/test-store.uri"_s);
+    if (file.open(QIODevice::ReadOnly))
+        return QString::fromUtf8(file.readAll()).trimmed();
+    const QString uri = newDatabase();
+    if (file.open(QIODevice::WriteOnly))
+        file.write(uri.toUtf8());
+    return uri;
+}
 
 QString TestServer::serverPath() { return QString::fromUtf8(VARELO_SERVER_PATH); }
 
@@ -63,6 +139,8 @@ bool TestServer::start()
         const QString stem = m_logDir.filePath(u"server%1"_s.arg(m_certificates));
         args << u"--tls-cert"_s << stem + u".crt"_s << u"--tls-key"_s << stem + u".key"_s;
     }
+    if (postgres())
+        args << u"--store"_s << storeUri();
     args << m_options.extraArgs;
     if (m_options.fileLimit > 0) {
         const rlim_t limit = rlim_t(m_options.fileLimit);

@@ -50,6 +50,16 @@ public:
     static bool signIn(factory::Factory &f, const QString &tenant = QStringLiteral("1"));
     static QString adminPassword(const QString &tenant) { return tenant == u"2" ? QStringLiteral("admin2") : QStringLiteral("admin"); }
 
+    // VARELO_TEST_POSTGRES names a PostgreSQL cluster (tests/support/with-postgres): then every
+    // data folder gets a database of its own there (kept with the folder, dropped with the
+    // object when the folder is the fixture's), and the server runs on it with --store.
+    static bool postgres();
+    // The --store of this server's data folder on that cluster ("" without one).
+    QString storeUri() const;
+    // A fresh, empty database on the cluster; the caller drops it with dropDatabase.
+    static QString newDatabase();
+    static void dropDatabase(const QString &uri);
+
     // Everything the server printed since the object was made.
     QString log() const { return logSince(0); }
     static QString serverPath();
