@@ -10,6 +10,7 @@
 
 #include <QCborArray>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QThread>
 
@@ -207,7 +208,9 @@ QCborValue Job::inCall(Work &&work)
     const size_t mark = m_pending.size();
     QElapsedTimer clock;
     clock.start();
-    for (bool immediate : {false, true}) {
+    const bool postgres = sql::postgres(m_db);
+    for (int attempt = 0;; ++attempt) {
+        const bool immediate = attempt > 0;
         m_callLists.clear();
         m_tx.beginCall(immediate);
         try {
@@ -219,21 +222,30 @@ QCborValue Job::inCall(Work &&work)
                 m_pending.clear();
             }
             return answer;
+        } catch (const sql::Conflict &) {
+            // SQLite: a conflict found at once (outdated snapshot) is worth a second try, holding
+            // the write lock, which nothing can take from it; one that already waited out the
+            // busy timeout would only wait as long again. PostgreSQL: the call met another's
+            // row; it runs again for as long as SQLite would wait for its lock.
+            const bool again = m_tx.callRetryable()
+                               && (postgres ? clock.elapsed() < 5000 : !immediate && clock.elapsed() < 1000);
+            abandonCall(mark);
+            if (!again)
+                throw;
+            if (postgres)
+                QThread::usleep(500 + QRandomGenerator::global()->bounded(1000 << std::min(attempt, 5)));
         } catch (const Error &e) {
-            // A conflict found at once (outdated snapshot) is worth a second try; one that
-            // already waited out the busy timeout would only wait as long again.
-            const bool again = !immediate && e.number() == Code::Storage && m_tx.callRetryable()
+            const bool again = !postgres && !immediate && e.number() == Code::Storage && m_tx.callRetryable()
                                && clock.elapsed() < 1000;
             abandonCall(mark);
             if (!again)
                 throw;
-            // Most likely a lock conflict on the first write: once more, holding the lock.
         } catch (...) {
             abandonCall(mark);
             throw;
         }
     }
-    return {}; // not reached: the second try returns or throws
+    return {}; // not reached: the last try returns or throws
 }
 
 void Job::abandonCall(size_t pendingMark)

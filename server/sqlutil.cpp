@@ -18,8 +18,7 @@ thread_local QHash<QString, QHash<QString, std::shared_ptr<QSqlQuery>>> t_prepar
 [[noreturn]] void throwError(const QSqlError &error, const QString &text)
 {
     if (isBusy(error))
-        throw factory::Error(factory::ErrorCode::Storage,
-                             u"Datenbank belegt (ein anderer Job schreibt gerade), bitte wiederholen"_s);
+        throw Conflict(u"Datenbank belegt (ein anderer Job schreibt gerade), bitte wiederholen"_s);
     throw factory::Error(factory::ErrorCode::Storage,
                          u"Speicherfehler: "_s + error.text() + u" ("_s + text.left(120) + u")"_s);
 }

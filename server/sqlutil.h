@@ -2,6 +2,8 @@
 // Small helpers over Qt SQL that turn failures into factory::Error and keep prepared
 // statements per connection, so a hot call does not parse its SQL again.
 
+#include "factory/error.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -22,6 +24,14 @@ void dropPrepared(const QString &connectionName);
 void exec(QSqlQuery &query);                       // prepared: throws factory::Error 4000
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
+
+// A storage failure that goes away when the call runs again (4000): another connection held
+// the write lock or the row, or changed it since the call's snapshot.
+class Conflict : public factory::Error
+{
+public:
+    explicit Conflict(QString description) : Error(factory::ErrorCode::Storage, std::move(description)) {}
+};
 
 // Another connection holds the write lock or the row (SQLITE_BUSY, a PostgreSQL conflict).
 bool isBusy(const QSqlError &error);

@@ -77,6 +77,8 @@ QSqlDatabase openPostgres(const Store &store, const QString &schema, const QStri
     // (and is run again), as with SQLite's single writer: no update is lost.
     sql::exec(db, u"SET default_transaction_isolation = 'repeatable read'"_s);
     sql::exec(db, u"SET search_path TO "_s + sql::quoted(schema));
+    // A server that died leaves no work behind that waits for a lock (PostgreSQL 14 on).
+    QSqlQuery(db).exec(u"SET client_connection_check_interval = '2s'"_s);
     return db;
 }
 

@@ -34,12 +34,20 @@ void Transactions::beginCall(bool immediate)
         // A streaming result set of this job would pin an old snapshot; the write lock
         // could then not be taken once another job has committed.
         detachSqlRowSources(m_db.driver());
-        // PostgreSQL has no write lock to take: rows are locked as they are written.
-        exec(immediate && !sql::postgres(m_db) ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        if (sql::postgres(m_db)) {
+            // No write lock to take: rows are locked as they are written. The calls run again
+            // after a conflict take their turns, so that they do not keep meeting each other.
+            exec(u"BEGIN"_s);
+            if (immediate)
+                exec(u"SELECT pg_advisory_xact_lock(hashtext(current_schema()))"_s);
+        } else {
+            exec(immediate ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+        }
         m_sqlOpen = true;
         m_callSavepoint = false;
         m_callDeferred = !immediate;
-        m_callRetryable = !immediate;
+        // PostgreSQL: every try may meet another's row, and may be run again.
+        m_callRetryable = !immediate || sql::postgres(m_db);
     }
     m_inCall = true;
 }

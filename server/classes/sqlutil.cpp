@@ -1,5 +1,7 @@
 #include "server/classes/sqlutil.h"
 
+#include "server/sqlutil.h"
+
 #include "server/classes/tables.h"
 
 #include <QSqlError>
@@ -45,6 +47,8 @@ QVariant bindable(const QVariant &v)
 
 [[noreturn]] void storageFailure(const QSqlQuery &q, const QString &sql)
 {
+    if (server::sql::isBusy(q.lastError()))
+        server::sql::fail(q);
     throw factory::Error(factory::ErrorCode::Storage,
                          u"Speicherfehler: "_s + q.lastError().text() + u" ("_s + sql.left(80) + u")"_s);
 }
