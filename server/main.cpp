@@ -4,6 +4,7 @@
 //               [--line-time SECONDS] [--transaction-idle SECONDS] [--job-memory MIB]
 
 #include "server/builtin.h"
+#include "server/copystore.h"
 #include "server/log.h"
 #include "server/passwords.h"
 #include "server/runlog.h"
@@ -112,9 +113,11 @@ int main(int argc, char *argv[])
                       " one schema each, instead of the SQLite files of --data."_s,
                       u"URI"_s});
     parser.addOption({u"copy-store"_s,
-                      u"Copy the namespaces (--namespace) from FROM to the store given as the argument, then"
-                      " stop. Each is a data folder or a postgresql:// URI."_s,
+                      u"--copy-store FROM TO: copy the namespaces (--namespace) from FROM to TO, each a data"
+                      " folder or a postgresql:// URI, then stop. The password key is that of --data (default:"
+                      " the data folder among FROM and TO)."_s,
                       u"FROM"_s});
+    parser.addPositionalArgument(u"TO"_s, u"With --copy-store: where the namespaces go."_s);
     parser.addOption({u"namespace"_s, u"A namespace to serve (repeatable; default VARELO)."_s, u"NAME"_s});
     parser.addOption({u"seed"_s, u"Fill new namespaces with the demo business (\"demo\")."_s, u"WHAT"_s});
     parser.addOption({u"scale"_s, u"Multiplies the demo customers and suppliers."_s, u"N"_s, u"1"_s});
@@ -182,7 +185,17 @@ int main(int argc, char *argv[])
     if (!mibOk || mib < 1 || mib > 1 << 20)
         fail(u"--job-memory expects MiB between 1 and 1048576"_s);
     context.jobMemoryBytes = qint64(mib) << 20;
-    const QString dataDir = QDir(parser.value(u"data"_s)).absolutePath();
+    const bool copying = parser.isSet(u"copy-store"_s);
+    if (copying != (parser.positionalArguments().size() == 1) || parser.positionalArguments().size() > 1)
+        fail(u"--copy-store expects FROM TO; no other arguments"_s);
+    const server::store::Store copyFrom =
+        copying ? server::store::Store::parse(parser.value(u"copy-store"_s)) : server::store::Store();
+    const server::store::Store copyTo =
+        copying ? server::store::Store::parse(parser.positionalArguments().first()) : server::store::Store();
+    QString dataOption = parser.value(u"data"_s);
+    if (copying && !parser.isSet(u"data"_s))
+        dataOption = copyFrom.postgres() ? copyTo.folder : copyFrom.folder;
+    const QString dataDir = QDir(dataOption).absolutePath();
     if (!QDir().mkpath(dataDir))
         fail(u"cannot create the data folder "_s + dataDir);
     context.dataDir = dataDir;
@@ -214,6 +227,25 @@ int main(int argc, char *argv[])
 
     server::registerBuiltinClasses(context.registry);
     server::registerApplicationClasses(context.registry);
+
+    if (copying) {
+        try {
+            server::runlog::presence::announce(copyTo);
+        } catch (const factory::Error &e) {
+            fail(e.description());
+        }
+        for (const server::store::Namespace &ns : std::as_const(context.namespaces)) {
+            try {
+                const qint64 rows = server::store::copyNamespace({ns.name, copyFrom}, {ns.name, copyTo},
+                                                                 context.registry);
+                server::log::line(u"varelo-server: namespace %1 copied from %2 to %3, %4 rows"_s.arg(
+                    ns.name, copyFrom.describe(), copyTo.describe(), QString::number(rows)));
+            } catch (const factory::Error &e) {
+                fail(u"namespace "_s + ns.name + u": "_s + e.description());
+            }
+        }
+        return 0;
+    }
 
     try {
         server::runlog::presence::announce(context.store);

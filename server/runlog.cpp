@@ -257,6 +257,17 @@ void finish(const store::Store &store, qint64 id, bool ok, const QString &outcom
                     {now(), ok ? Done : Failed, outcome, ok ? outputFile : QString()});
 }
 
+void copy(const store::Store &store, const QString &ns, const QVariantList &run)
+{
+    Connection c(store);
+    QSqlQuery q = c.query(u"INSERT INTO runs (job, tenant, args, started, ended, outcome, state, startedby, output, ns)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
+    for (int i = 1; i < 10; ++i)
+        q.bindValue(i - 1, run.value(i));
+    q.bindValue(9, ns);
+    sql::execPatiently(q, RecordWaitMsec);
+}
+
 QList<QVariantList> list(const store::Store &store, const QString &ns, const QString &tenant, int limit)
 {
     Connection c(store);

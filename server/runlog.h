@@ -44,6 +44,9 @@ void setRunning(const store::Store &store, qint64 id);
 void setProgress(const store::Store &store, qint64 id, const QString &text);
 void finish(const store::Store &store, qint64 id, bool ok, const QString &outcome, const QString &outputFile);
 
+// Keeps a run of another store as it was (a row as list() answers it) for namespace ns.
+void copy(const store::Store &store, const QString &ns, const QVariantList &run);
+
 // Rows of Varelo.Batch "Runs", newest first: id, job, tenant, args, started, ended, outcome,
 // state, started by, output file, namespace. Without tenant: the runs of ns; with one: the
 // runs of that tenant and those of no tenant, in every namespace of the store.

@@ -245,6 +245,14 @@ void createTable(QSqlDatabase db, const ClassDecl &decl)
     }
 }
 
+void createGlobals(QSqlDatabase db)
+{
+    sql::exec(db, sql::postgres(db) ? u"CREATE TABLE IF NOT EXISTS globals (name TEXT COLLATE \"C\" NOT NULL,"
+                                      " key TEXT COLLATE \"C\" NOT NULL, value TEXT, PRIMARY KEY(name, key))"_s
+                                    : u"CREATE TABLE IF NOT EXISTS globals (name TEXT NOT NULL, key TEXT NOT NULL, value,"
+                                      " PRIMARY KEY(name, key)) WITHOUT ROWID"_s);
+}
+
 bool exists(const Namespace &ns)
 {
     return ns.store.postgres() ? postgresSchemaExists(ns.store, ns.schema()) : QFileInfo::exists(ns.path());
@@ -264,10 +272,7 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
             sql::exec(db, u"SELECT pg_advisory_xact_lock(hashtext('varelo prepare'))"_s);
             sql::exec(db, u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(ns.schema()));
         }
-        sql::exec(db, pg ? u"CREATE TABLE IF NOT EXISTS globals (name TEXT COLLATE \"C\" NOT NULL,"
-                           " key TEXT COLLATE \"C\" NOT NULL, value TEXT, PRIMARY KEY(name, key))"_s
-                         : u"CREATE TABLE IF NOT EXISTS globals (name TEXT NOT NULL, key TEXT NOT NULL, value,"
-                           " PRIMARY KEY(name, key)) WITHOUT ROWID"_s);
+        createGlobals(db);
         for (const ClassDecl *decl : registry.all())
             createTable(db, *decl);
         // PostgreSQL makes the schema and its demo business in one transaction: a failed

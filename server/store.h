@@ -45,6 +45,8 @@ void close(const QString &connectionName);
 void createTable(QSqlDatabase db, const ClassDecl &decl);
 // True when the class's table has every declared column (no write needed).
 bool tableComplete(QSqlDatabase db, const ClassDecl &decl);
+// The M globals' table (server/classdecl.h, globals).
+void createGlobals(QSqlDatabase db);
 // The tables of the connection's namespace, and a table's columns in their order.
 QStringList tables(QSqlDatabase db);
 QStringList columns(QSqlDatabase db, const QString &table);
