@@ -10,7 +10,11 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -690,6 +694,97 @@ private slots:
         kunde->call(u"Save"_s, {u"1"_s, u"10004"_s, prefix});
         QCOMPARE(list(kunde->call(u"getkund"_s, {u"1"_s, prefix}), &gateway).size(), 1);
         QCOMPARE(list(m_f.Static(prefix + u"kunde"_s)->call(u"getkund"_s, {u"1"_s, prefix})).size(), 3);
+    }
+
+    // A namespace goes from PostgreSQL into a SQLite data folder and back into another
+    // database, and a server on the last copy answers as the first did.
+    void copyStoreRoundTripLosesNothing()
+    {
+        if (!TestServer::postgres())
+            QSKIP("needs the PostgreSQL cluster of tests/support/with-postgres");
+        m_f.Static(u"orvanta.wexlkunde"_s)->call(u"Save"_s, {u"1"_s, u"10001|10004"_s, u"orvanta.wexl"_s});
+        m_f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"S ^KOPIE(\"a\",1)=\"ä|b\""_s});
+        const auto search = [this](Factory &f) {
+            return rows(u"VR.Windows"_s, u"KkrSuche"_s, {u"1"_s, u"K"_s, u"M"_s, u""_s, u""_s}, &f);
+        };
+        const QList<QVariantList> hits = search(m_f);
+        QVERIFY(hits.size() > 5);
+
+        auto copy = [](const QString &from, const QString &to, const QString &keyFolder) {
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(TestServer::serverPath(), {u"--copy-store"_s, from, to, u"--data"_s, keyFolder,
+                                               u"--namespace"_s, u"VARELO"_s, u"--namespace"_s, u"GATEWAY"_s});
+            return p.waitForFinished(60000) && p.exitCode() == 0 ? QString() : QString::fromUtf8(p.readAll());
+        };
+        QTemporaryDir folder, back;
+        const QString sqlite = folder.filePath(u"data"_s);
+        QString failure = copy(m_server.storeUri(), sqlite, m_server.dataDir());
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY(!copy(m_server.storeUri(), sqlite, m_server.dataDir()).isEmpty()); // never over a namespace
+        const QString database = TestServer::newDatabase();
+        failure = copy(sqlite, database, m_server.dataDir());
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+        // Every table holds the same rows in both databases.
+        const auto tableRows = [](const QString &uri) {
+            QMap<QString, QStringList> tables;
+            {
+                const QUrl url(uri);
+                QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, u"compare"_s);
+                db.setHostName(url.host());
+                db.setPort(url.port());
+                db.setUserName(url.userName());
+                db.setDatabaseName(url.path().mid(1));
+                if (!db.open())
+                    return tables;
+                QSqlQuery names(db);
+                names.exec(u"SELECT table_schema, table_name FROM information_schema.tables"
+                           " WHERE table_schema IN ('VARELO', 'GATEWAY')"_s);
+                while (names.next()) {
+                    QSqlQuery q(db);
+                    q.exec(u"SELECT * FROM \""_s + names.value(0).toString() + u"\".\""_s + names.value(1).toString()
+                           + u'"');
+                    QStringList &all = tables[names.value(0).toString() + u'.' + names.value(1).toString()];
+                    while (q.next()) {
+                        QStringList row;
+                        for (int i = 0; i < q.record().count(); ++i)
+                            row << q.record().fieldName(i) + u'=' + q.value(i).toString();
+                        all << row.join(u'|');
+                    }
+                    all.sort();
+                }
+            }
+            QSqlDatabase::removeDatabase(u"compare"_s);
+            return tables;
+        };
+        const auto before = tableRows(m_server.storeUri());
+        const auto after = tableRows(database);
+        QVERIFY(before.value(u"VARELO.vr_kkr"_s).size() > 1000);
+        QCOMPARE(after.keys(), before.keys());
+        for (const QString &table : before.keys())
+            QVERIFY2(after.value(table) == before.value(table), qPrintable(table));
+
+        // A server on the copy signs in, finds and keeps the lists; its key is the original's.
+        QTemporaryDir copiedData;
+        QVERIFY(QFile::copy(m_server.dataDir() + u"/password.key"_s, copiedData.filePath(u"password.key"_s)));
+        QFile uri(copiedData.filePath(u"test-store.uri"_s));
+        QVERIFY(uri.open(QIODevice::WriteOnly) && uri.write(database.toUtf8()) > 0);
+        uri.close();
+        TestServer::Options options;
+        options.dataDir = copiedData.path();
+        options.seedDemo = false;
+        options.namespaces = {u"VARELO"_s, u"GATEWAY"_s};
+        TestServer copied(options);
+        QVERIFY(copied.start());
+        Factory f;
+        QVERIFY(copied.connect(f));
+        QCOMPARE(search(f), hits);
+        QCOMPARE(list(f.Static(u"orvanta.wexlkunde"_s)->call(u"getkund"_s, {u"1"_s, u"orvanta.wexl"_s}), &f).size(), 2);
+        QCOMPARE(f.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W ^KOPIE(\"a\",1)"_s}).toString(), u"ä|b"_s);
+        f.Disconnect();
+        copied.stop();
+        TestServer::dropDatabase(database);
     }
 };
 

@@ -5,7 +5,7 @@
 #include "tests/server/rawclient.h"
 #include "tests/support/testserver.h"
 
-#include <QScopeGuard>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -41,6 +41,38 @@ QList<Run> runs(factory::Factory &f, const QVariantList &args = {})
     return list;
 }
 
+// On PostgreSQL the runs of a tenant take turns through a lock in the database; held from
+// here it stands for a run of another server. Released with the object.
+class TenantRunLock
+{
+public:
+    explicit TenantRunLock(const TestServer &server)
+    {
+        const QUrl url(server.storeUri());
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, Name);
+        db.setHostName(url.host());
+        db.setPort(url.port());
+        db.setUserName(url.userName());
+        db.setDatabaseName(url.path().mid(1));
+        m_held = db.open() && db.transaction()
+                 && QSqlQuery(db).exec(u"SELECT pg_advisory_xact_lock(hashtext('VARELO'), hashtext('1'))"_s);
+    }
+    ~TenantRunLock()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(Name, false);
+            db.rollback();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(Name);
+    }
+    bool held() const { return m_held; }
+
+private:
+    static inline const QString Name = QStringLiteral("runlock");
+    bool m_held = false;
+};
+
 QStringList listRows(factory::Factory &f, const QVariant &handle)
 {
     QStringList rows;
@@ -71,6 +103,7 @@ private slots:
     void batchRunIsRecordedAfterTheCall();
     void batchOfAnUndoneTransactionNeverStarts();
     void poolQueuesAndAKilledServersRunsReadCutOff();
+    void twoServersOnOneDatabase();
 
 private:
     std::unique_ptr<TestServer> m_server;
@@ -375,26 +408,9 @@ void tst_serverjobs::poolQueuesAndAKilledServersRunsReadCutOff()
     // The first run waits for the holder (SQLite's write lock; on PostgreSQL the lock each run
     // of the tenant takes, held from outside); the second waits for the one worker.
     x(holder, u"TSTART  S ^HALT=1"_s);
-    std::optional<QSqlDatabase> runLock;
-    if (TestServer::postgres()) {
-        runLock = QSqlDatabase::addDatabase(u"QPSQL"_s, u"runlock"_s);
-        const QUrl url(server.storeUri());
-        runLock->setHostName(url.host());
-        runLock->setPort(url.port());
-        runLock->setUserName(url.userName());
-        runLock->setDatabaseName(url.path().mid(1));
-        QVERIFY(runLock->open());
-        QVERIFY(runLock->transaction());
-        QVERIFY(QSqlQuery(*runLock).exec(u"SELECT pg_advisory_xact_lock(hashtext('VARELO'), hashtext('1'))"_s));
-    }
-    const auto releaseRunLock = qScopeGuard([&] {
-        if (runLock) {
-            runLock->rollback();
-            runLock->close();
-            runLock.reset();
-            QSqlDatabase::removeDatabase(u"runlock"_s);
-        }
-    });
+    std::optional<TenantRunLock> runLock;
+    if (TestServer::postgres())
+        QVERIFY(runLock.emplace(server).held());
     // The run names the user the connection signed in as, not what its locals claim.
     QCOMPARE(factory::checkPassword(starter, u"mueller"_s, u"1"_s, u"MUE"_s), u"MUE"_s);
     x(starter, u"S FIRMA=1,PERSONAL=\"ADM\""_s);
@@ -421,6 +437,52 @@ void tst_serverjobs::poolQueuesAndAKilledServersRunsReadCutOff()
         QCOMPARE(r.state, u"Fehler"_s);
         QCOMPARE(r.outcome, u"Fehler: abgebrochen (Server beendet)"_s);
     }
+}
+
+// Servers on one PostgreSQL database answer alike: what one commits the other reads, a job
+// transaction on one holds up no other row on the other, and a tenant's runs take turns
+// across both and are seen in the run records of both.
+void tst_serverjobs::twoServersOnOneDatabase()
+{
+    if (!TestServer::postgres())
+        QSKIP("needs the PostgreSQL cluster of tests/support/with-postgres");
+    TestServer::Options options;
+    options.dataDir = m_server->dataDir(); // the same database and password key
+    options.seedDemo = false;
+    TestServer other(options);
+    QVERIFY(other.start());
+    factory::Factory a, b;
+    QVERIFY(m_server->connect(a));
+    QVERIFY(other.connect(b));
+
+    a.Static(u"orvanta.wexlkunde"_s)->call(u"Save"_s, {u"1"_s, u"10001"_s, u"orvanta.wexl"_s});
+    QCOMPARE(listRows(b, b.Static(u"orvanta.wexlkunde"_s)->call(u"getkund"_s, {u"1"_s, u"orvanta.wexl"_s})).size(), 1);
+
+    x(a, u"TSTART  S ^ZWEI(1)=1"_s);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(x(b, u"S ^ZWEI(2)=2 W $D(^ZWEI(1))_^ZWEI(2)"_s), u"02"_s);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    x(a, u"TCOMMIT"_s);
+    QCOMPARE(x(b, u"W ^ZWEI(1)"_s), u"1"_s);
+
+    std::optional<TenantRunLock> lock;
+    QVERIFY(lock.emplace(*m_server).held());
+    x(a, u"S FIRMA=1"_s);
+    x(b, u"S FIRMA=1"_s);
+    QCOMPARE(a.Static(u"orvanta.wexlartikel"_s)->call(u"genartikel"_s, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
+    QCOMPARE(b.Static(u"orvanta.wexlartikel"_s)->call(u"genartikel"_s, {u"1"_s, u"orvanta.wexl"_s}).toInt(), 1);
+    const auto outcomes = [&](factory::Factory &f) {
+        QStringList list;
+        for (const Run &r : runs(f, {u"1"_s, 2}))
+            list << r.state + u": "_s + r.outcome.section(u": "_s, -1);
+        return list;
+    };
+    const QString waiting = u"läuft: wartet auf einen anderen Lauf dieses Mandanten"_s;
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes(a), (QStringList{waiting, waiting}), 5000);
+    QCOMPARE(outcomes(b), outcomes(a));
+    lock.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(outcomes(b).filter(u"fertig"_s).size() == 2, 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_serverjobs)
