@@ -56,6 +56,8 @@ public:
     // Inside the call's transaction. A query (outside a job transaction) gets a connection
     // of its own, reading what is committed, so its rows can stream while the job goes on.
     virtual QSqlDatabase db() = 0;
+    // db() is a query connection of its own (outside any transaction of the job).
+    virtual bool dbIsQueryConnection() const { return false; }
     virtual QString ns() const = 0;       // namespace, canonical spelling
     virtual int jobNumber() const = 0;
     virtual QString dataDir() const = 0;
@@ -86,6 +88,9 @@ public:
 std::unique_ptr<RowSource> rowsFromList(int columns, QList<QVariantList> rows);
 // Streams a prepared, executed query (keeps it open until the last row is read).
 std::unique_ptr<RowSource> rowsFromSql(int columns, std::unique_ptr<class QSqlQuery> query);
+// PostgreSQL: streams a SELECT (values inlined, nothing to bind) through a cursor of its own
+// read-only transaction on db, a connection outside any other transaction.
+std::unique_ptr<RowSource> rowsFromCursor(int columns, QSqlDatabase db, const QString &select);
 
 using ClassMethod = std::function<QVariant(CallContext &, const QVariantList &args)>;
 // object: the stored properties by canonical name, and the object id under "%Id".
@@ -108,7 +113,7 @@ struct ClassDecl
     QString table; // empty: no stored objects (class methods and queries only)
     QList<PropertyDecl> properties;
     QStringList idProperties;
-    QStringList indexes; // "col1,col2" each, for the table
+    QStringList indexes; // "col1,col2" each, for the table; "#col": ordered by number (sql::numberOrder)
 
     // New(class, initial): fills the new object's properties from the initial value.
     std::function<void(QVariantMap &props, const QVariant &initial)> onNew;

@@ -45,6 +45,7 @@ public:
 
     // CallContext
     QSqlDatabase db() override { return m_current; }
+    bool dbIsQueryConnection() const override { return m_current.connectionName() != m_connectionName; }
     QString ns() const override;
     int jobNumber() const override { return m_number; }
     QString dataDir() const override { return m_server.dataDir; }

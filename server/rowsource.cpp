@@ -6,9 +6,13 @@
 #include <QSqlDriver>
 #include <QSqlQuery>
 
+#include "server/sqlutil.h"
+
 #include <algorithm>
 
 #include <deque>
+
+using namespace Qt::StringLiterals;
 
 namespace server {
 
@@ -48,10 +52,17 @@ private:
     qint64 m_bytes = 0;
 };
 
-class SqlRows;
-thread_local QList<SqlRows *> t_live;
+// A source that streams from a connection and can be read into memory when the connection
+// is needed for something else.
+class StreamingRows : public RowSource
+{
+public:
+    virtual const QSqlDriver *driver() const = 0;
+    virtual void detach() = 0;
+};
+thread_local QList<StreamingRows *> t_live;
 
-class SqlRows final : public RowSource
+class SqlRows final : public StreamingRows
 {
 public:
     SqlRows(int columns, std::unique_ptr<QSqlQuery> query) : m_columns(columns), m_query(std::move(query))
@@ -65,7 +76,7 @@ public:
 
     int columnCount() const override { return m_columns; }
     qint64 heldBytes() const override { return m_bytes; }
-    const QSqlDriver *driver() const { return m_query ? m_query->driver() : nullptr; }
+    const QSqlDriver *driver() const override { return m_query ? m_query->driver() : nullptr; }
 
     bool next(QVariantList &row) override
     {
@@ -84,7 +95,7 @@ public:
         return true;
     }
 
-    void detach()
+    void detach() override
     {
         QVariantList row;
         while (m_query && m_query->next()) {
@@ -120,7 +131,98 @@ private:
     qint64 m_bytes = 0;
 };
 
+// PostgreSQL hands a statement's rows over all at once; a cursor in a read-only transaction of
+// the connection hands them over batch by batch, from one snapshot, as SQLite steps through
+// its statement.
+class CursorRows final : public StreamingRows
+{
+public:
+    static constexpr int Batch = 256;
+
+    CursorRows(int columns, QSqlDatabase db, const QString &select)
+        : m_columns(columns), m_db(std::move(db)), m_name(u"rows"_s + QString::number(++s_serial))
+    {
+        sql::exec(m_db, u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s);
+        m_open = true;
+        t_live.append(this);
+        try {
+            sql::exec(m_db, u"DECLARE "_s + m_name + u" NO SCROLL CURSOR FOR "_s + select);
+        } catch (...) {
+            finish();
+            throw;
+        }
+    }
+    ~CursorRows() override { finish(); }
+
+    int columnCount() const override { return m_columns; }
+    qint64 heldBytes() const override { return m_bytes; }
+    const QSqlDriver *driver() const override { return m_open ? m_db.driver() : nullptr; }
+
+    bool next(QVariantList &row) override
+    {
+        if (m_buffer.empty() && m_open)
+            fetch(QString::number(Batch));
+        if (m_buffer.empty())
+            return false;
+        row = std::move(m_buffer.front());
+        m_buffer.pop_front();
+        m_bytes -= bytesOf(row);
+        return true;
+    }
+
+    void detach() override
+    {
+        if (m_open)
+            fetch(u"ALL"_s);
+    }
+
+private:
+    void fetch(const QString &count)
+    {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.exec(u"FETCH "_s + count + u" FROM "_s + m_name)) {
+            finish();
+            sql::fail(q);
+        }
+        int n = 0;
+        while (q.next()) {
+            QVariantList row;
+            row.reserve(m_columns);
+            for (int i = 0; i < m_columns; ++i)
+                row.append(q.value(i));
+            m_bytes += bytesOf(row);
+            m_buffer.push_back(std::move(row));
+            ++n;
+        }
+        if (count == u"ALL"_s || n < Batch)
+            finish();
+    }
+
+    void finish()
+    {
+        if (!m_open)
+            return;
+        m_open = false;
+        t_live.removeOne(this);
+        QSqlQuery(m_db).exec(u"ROLLBACK"_s); // read only: nothing to keep, the cursor goes with it
+    }
+
+    static inline int s_serial = 0;
+    int m_columns;
+    QSqlDatabase m_db;
+    QString m_name;
+    bool m_open = false;
+    std::deque<QVariantList> m_buffer;
+    qint64 m_bytes = 0;
+};
+
 } // namespace
+
+std::unique_ptr<RowSource> rowsFromCursor(int columns, QSqlDatabase db, const QString &select)
+{
+    return std::make_unique<CursorRows>(columns, std::move(db), select);
+}
 
 std::unique_ptr<RowSource> rowsFromList(int columns, QList<QVariantList> rows)
 {
@@ -134,15 +236,15 @@ std::unique_ptr<RowSource> rowsFromSql(int columns, std::unique_ptr<QSqlQuery> q
 
 void detachSqlRowSources(const QSqlDriver *driver)
 {
-    const QList<SqlRows *> live = t_live;
-    for (SqlRows *rows : live)
+    const QList<StreamingRows *> live = t_live;
+    for (StreamingRows *rows : live)
         if (rows->driver() == driver)
             rows->detach();
 }
 
 bool sqlRowSourcesLive(const QSqlDriver *driver)
 {
-    return std::any_of(t_live.cbegin(), t_live.cend(), [driver](const SqlRows *r) { return r->driver() == driver; });
+    return std::any_of(t_live.cbegin(), t_live.cend(), [driver](const StreamingRows *r) { return r->driver() == driver; });
 }
 
 } // namespace server

@@ -236,10 +236,13 @@ void createTable(QSqlDatabase db, const ClassDecl &decl)
             sql::exec(db, u"ALTER TABLE "_s + table + u" ADD COLUMN "_s + sql::quoted(p.name) + column);
     for (const QString &index : decl.indexes) {
         QStringList cols = index.split(u',', Qt::SkipEmptyParts);
-        for (QString &c : cols)
-            c = sql::quoted(c.trimmed());
+        for (QString &c : cols) {
+            c = c.trimmed();
+            c = c.startsWith(u'#') ? sql::numberOrder(db, sql::quoted(c.mid(1))) : sql::quoted(c);
+        }
         QString name = decl.table + u'_' + index;
         name.replace(u',', u'_');
+        name.remove(u'#');
         sql::exec(db, u"CREATE INDEX IF NOT EXISTS "_s + sql::quoted(name) + u" ON "_s + table + u" ("_s
                           + cols.join(u", "_s) + u')');
     }

@@ -39,7 +39,7 @@ ClassDecl kkrClass()
                     plain(u"PLZ"_s),   shown(u"Ort"_s),     plain(u"KGRP"_s), plain(u"SAKTO"_s)};
     c.idProperties = {u"Firma"_s, u"Art"_s, u"Nr"_s};
     // The second index serves the web lists, which join their numbers to the partners.
-    c.indexes = {u"Firma,Art,Such,Nr"_s, u"Firma,Art,Nr"_s};
+    c.indexes = {u"Firma,Art,Such,#Nr"_s, u"Firma,Art,Nr"_s};
     c.beforeSave = [](CallContext &ctx, QVariantMap &p, bool) {
         const QString art = text(p.value(u"Art"_s));
         if (art != customers && art != suppliers)
@@ -93,7 +93,7 @@ std::unique_ptr<RowSource> kkrSuche(CallContext &ctx, const QVariantList &args)
         binds << *account;
     }
     sql += u" ORDER BY \"Such\", "_s + server::sql::numberOrder(ctx.db(), u"\"Nr\""_s);
-    return rowsFromSql(5, openQuery(ctx.db(), sql, binds));
+    return streamRows(ctx, 5, sql, binds);
 }
 
 ClassDecl kundenGruppenClass()
@@ -120,7 +120,7 @@ ClassDecl kundenGruppenClass()
         if (arg(args, 2).trimmed().toUpper() == u"J"_s)
             sql += u" AND \"AKTIV\"='J'"_s;
         sql += u" ORDER BY "_s + server::sql::numberOrder(ctx.db(), u"\"KGRP\""_s);
-        return rowsFromSql(2, openQuery(ctx.db(), sql, binds));
+        return streamRows(ctx, 2, sql, binds);
     });
     return c;
 }
@@ -150,7 +150,7 @@ ClassDecl sammelKontenClass()
             binds << *to;
         }
         sql += u" ORDER BY "_s + server::sql::numberOrder(ctx.db(), u"\"Konto\""_s);
-        return rowsFromSql(2, openQuery(ctx.db(), sql, binds));
+        return streamRows(ctx, 2, sql, binds);
     });
     return c;
 }

@@ -6,6 +6,7 @@
 #include "server/classes/sqlutil.h"
 #include "server/classes/tables.h"
 #include "server/classes/textform.h"
+#include "server/sqlutil.h"
 
 #include <QSqlError>
 
@@ -173,7 +174,7 @@ void seedDemoBusiness(QSqlDatabase db, const QString &ns, int scale)
     seed::seedPartners(db, u"1"_s, {1000 * (n + 2), 100 * (n + 2)}, 1);
     seed::seedPartners(db, u"2"_s, {40, 30}, 2);
     exec(db, u"CREATE INDEX IF NOT EXISTS "_s + searchIndex + u" ON "_s + tables::kkr
-                 + u" (\"Firma\", \"Art\", \"Such\", \"Nr\")"_s);
+                 + u" (\"Firma\", \"Art\", \"Such\", "_s + server::sql::numberOrder(db, u"\"Nr\""_s) + u')');
 
     seed::seedCatalogue(db, u"1"_s, 11);
     seed::seedCatalogue(db, u"2"_s, 12);

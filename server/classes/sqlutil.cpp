@@ -2,6 +2,9 @@
 
 #include "server/sqlutil.h"
 
+#include <QSqlDriver>
+#include <QSqlField>
+
 #include "server/classes/tables.h"
 
 #include <QSqlError>
@@ -90,6 +93,44 @@ std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const 
     if (!q->exec())
         storageFailure(*q, sql);
     return q;
+}
+
+namespace {
+// The bound values written into the statement as quoted literals, escaped by the driver (a
+// cursor takes no parameters). Marks inside quoted literals and names are left alone.
+QString inlined(const QSqlDatabase &db, const QString &sql, const QVariantList &binds)
+{
+    QString out;
+    out.reserve(sql.size() + 16 * binds.size());
+    qsizetype next = 0;
+    QChar quote;
+    for (QChar c : sql) {
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'\'' || c == u'"') {
+            quote = c;
+        } else if (c == u'?') {
+            if (next >= binds.size())
+                throw factory::Error(factory::ErrorCode::Internal, u"Zu wenige Werte für die Abfrage"_s);
+            // As text, which PostgreSQL turns into what the place needs, as for a bound value.
+            QSqlField field(QString(), QMetaType::fromType<QString>());
+            field.setValue(text(binds[next++]));
+            out += db.driver()->formatValue(field);
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+} // namespace
+
+std::unique_ptr<RowSource> streamRows(CallContext &ctx, int columns, const QString &sql, const QVariantList &binds)
+{
+    QSqlDatabase db = ctx.db();
+    if (server::sql::postgres(db) && ctx.dbIsQueryConnection())
+        return rowsFromCursor(columns, db, inlined(db, sql, binds));
+    return rowsFromSql(columns, openQuery(db, sql, binds));
 }
 
 QString joinId(const QStringList &parts) { return parts.join(u"||"_s); }

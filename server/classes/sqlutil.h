@@ -34,6 +34,9 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds = 
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds = {});
 // For rowsFromSql: forward-only, executed, still positioned before the first row.
 std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const QVariantList &binds);
+// The rows of a query's SELECT, read lazily: the client's first batch costs that batch, not
+// the whole range, on either store.
+std::unique_ptr<RowSource> streamRows(CallContext &ctx, int columns, const QString &sql, const QVariantList &binds);
 
 // Joins id parts the way composite object ids are built ("1||MUE").
 QString joinId(const QStringList &parts);
