@@ -264,7 +264,7 @@ bool exists(const Namespace &ns)
 void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int scale)
 {
     const bool pg = ns.store.postgres();
-    const bool fresh = !exists(ns);
+    bool fresh = !exists(ns);
     const QString connection = u"prepare-"_s + ns.name;
     const QString begin = pg ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s;
     try {
@@ -273,6 +273,12 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         if (pg) {
             // Servers starting at once on one database make their schema one after the other.
             sql::exec(db, u"SELECT pg_advisory_xact_lock(hashtext('varelo prepare'))"_s);
+            QSqlQuery made(db);
+            made.prepare(u"SELECT 1 FROM information_schema.schemata WHERE schema_name=?"_s);
+            made.addBindValue(ns.schema());
+            if (!made.exec())
+                sql::fail(made);
+            fresh = !made.next(); // another server may have made it meanwhile
             sql::exec(db, u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(ns.schema()));
         }
         createGlobals(db);
