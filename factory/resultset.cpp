@@ -170,7 +170,12 @@ void ResultSet::Close()
     wire::CborWriter &w = d->conn->begin("close"_L1, 1);
     w.key("h"_L1);
     w.integer(handle);
-    d->conn->exchange({"Close"_L1, d->className, d->query});
+    // Behind pipelined saves the close waits for nothing: waiting would collect their answers,
+    // and a dropped result set would swallow a failure the next call must raise.
+    if (d->conn->hasPipelined())
+        d->conn->send({"Close"_L1, d->className, d->query}, {}, false);
+    else
+        d->conn->exchange({"Close"_L1, d->className, d->query});
 }
 
 } // namespace factory
