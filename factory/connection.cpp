@@ -223,7 +223,9 @@ void Connection::send(const CallInfo &info, std::function<void(CborReader &)> an
     constexpr size_t MaxPipelined = 4096;
     if (!m_connected)
         throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
-    if (m_pipelined.size() >= MaxPipelined)
+    // Not for a request nobody waits for: a dropped result set's close must not swallow a
+    // failure that the next call is to raise.
+    if (raising && m_pipelined.size() >= MaxPipelined)
         collect();
     write(info);
     m_pipelined.push_back({m_request, info.operation, info.className.toString(), info.id.toString(),
@@ -249,7 +251,12 @@ void Connection::collect()
             if (p.raising && !first)
                 first = std::move(e); // the rest is read too, to stay in step
         } else if (p.answered) {
-            p.answered(m_reader);
+            try {
+                p.answered(m_reader);
+            } catch (const Error &e) { // a malformed answer: raised as an unpipelined one would be
+                if (!first)
+                    first = e;
+            }
         }
     }
     if (first) {
