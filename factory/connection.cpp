@@ -145,7 +145,7 @@ void Connection::close()
     m_connected = false;
     m_job = 0;
     m_pipelined.clear(); // their answers are gone with the job, and the transaction with them
-    m_inHave = m_inTaken = 0;
+    m_inHave = m_inStart = m_inEnd = 0;
 }
 
 bool Connection::isConnected()
@@ -207,7 +207,7 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
     collect();
     write(info);
     const qsizetype frameEnd = receiveFrame(info, timeoutMsec);
-    if (m_inHave > frameEnd) // strictly one answer a request: anything more puts us out of step
+    if (m_inHave > m_inEnd) // strictly one answer a request: anything more puts us out of step
         broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
     ++m_roundTrips;
     if (std::optional<Error> e = answer(info, m_request, frameEnd)) {
@@ -245,7 +245,7 @@ void Connection::collect()
         const qsizetype frameEnd = receiveFrame(info, m_callTimeout);
         if (i == 0)
             ++m_roundTrips; // the batch is one wait for the network
-        if (i + 1 == batch.size() && m_inHave > frameEnd)
+        if (i + 1 == batch.size() && m_inHave > m_inEnd)
             broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
         if (std::optional<Error> e = answer(info, p.number, frameEnd)) {
             if (p.raising && !first)
@@ -275,12 +275,16 @@ void Connection::discardPipelined() noexcept
 
 qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
 {
-    // What came after the last frame (the next pipelined answers) moves to the front.
-    if (m_inTaken > 0) {
-        m_inHave -= m_inTaken;
-        if (m_inHave > 0)
-            std::memmove(m_in.data(), m_in.constData() + m_inTaken, size_t(m_inHave));
-        m_inTaken = 0;
+    // The frame last read is done with. What came after it (further pipelined answers) stays
+    // where it is while it holds a whole frame, and moves to the front when more must be read.
+    m_inStart = m_inEnd;
+    const qsizetype left = m_inHave - m_inStart;
+    const bool whole = left >= 4 && qFromBigEndian<quint32>(m_in.constData() + m_inStart) <= quint32(left - 4);
+    if (!whole) {
+        if (left > 0)
+            std::memmove(m_in.data(), m_in.constData() + m_inStart, size_t(left));
+        m_inHave = left;
+        m_inStart = m_inEnd = 0;
     }
     if (m_inHave == 0 && m_in.size() > LargeInput)
         m_in = QByteArray(); // one huge answer must not pin its memory for the connection's life
@@ -295,15 +299,17 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
         broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
     };
     // Read whatever has come, as much as fits, until the frame is whole: one read a wake-up.
-    qsizetype frameEnd = -1; // 4 + length, once the length is in
+    // Reads happen only with the frame at the front (m_inStart 0).
+    qsizetype frameEnd = -1; // 4 + length, once the length is in; counted from m_inStart
     for (;;) {
-        if (frameEnd < 0 && m_inHave >= 4) {
-            const quint32 length = qFromBigEndian<quint32>(m_in.constData());
+        const qsizetype have = m_inHave - m_inStart;
+        if (frameEnd < 0 && have >= 4) {
+            const quint32 length = qFromBigEndian<quint32>(m_in.constData() + m_inStart);
             if (length > wire::MaxFrame)
                 broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
             frameEnd = 4 + qsizetype(length);
         }
-        if (frameEnd >= 0 && m_inHave >= frameEnd)
+        if (frameEnd >= 0 && have >= frameEnd)
             break;
         // Grows with what arrives, not with what the length announces.
         if (m_inHave == m_in.size())
@@ -317,7 +323,7 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
             broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
         m_inHave += n;
     }
-    m_inTaken = frameEnd;
+    m_inEnd = m_inStart + frameEnd;
     return frameEnd;
 }
 
@@ -325,7 +331,7 @@ std::optional<Error> Connection::answer(const CallInfo &info, qint64 number, qsi
 {
     // The answer names its request first. One for another request (a late second answer to
     // an earlier one) means the two ends are out of step: it is dropped with the connection.
-    m_reader.reset(m_in.constData() + 4, frameEnd - 4);
+    m_reader.reset(m_in.constData() + m_inStart + 4, frameEnd - 4);
     bool matched = false;
     for (auto c = m_reader.enterMap(); m_reader.more(c);) {
         const QByteArrayView key = m_reader.textView();

@@ -119,7 +119,7 @@ private:
 
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
     void write(const CallInfo &info);
-    // Reads the next frame to m_in[0, frameEnd) and answers frameEnd; bytes after it stay.
+    // Reads the next frame to m_in[m_inStart, m_inEnd) and answers its size; bytes after it stay.
     qsizetype receiveFrame(const CallInfo &info, int timeoutMsec);
     // Places m_reader on the "ok" value of the frame just read, the answer to `number`; or
     // answers the error the server sent (after 1000–1003 the connection is closed).
@@ -132,7 +132,8 @@ private:
     QByteArray m_out;
     QByteArray m_in;
     qsizetype m_inHave = 0;  // bytes in m_in
-    qsizetype m_inTaken = 0; // of those, the frame last read
+    qsizetype m_inStart = 0; // the frame last read: m_in[m_inStart, m_inEnd)
+    qsizetype m_inEnd = 0;
     std::vector<Pipelined> m_pipelined; // sent, answer not read yet, in order
     int m_pipelineDepth = 0;
     CborWriter m_writer{m_out};
