@@ -82,7 +82,12 @@ bool saveInTransaction(const QString &operation, const std::function<void()> &wo
     }
 
     try {
-        work();
+        {
+            // Inside the transaction the saves need not wait for each other: their answers are
+            // read before the commit goes out, and a refused one stops it.
+            factory::SavePipeline pipelined(*cacheapi::Factory);
+            work();
+        }
         // Straight to the server, not through dbCall: should the commit fail, the rollback
         // must come before any box.
         if (stillInJob(job))

@@ -5,6 +5,8 @@
 
 #include <QtEndian>
 
+#include <cstring>
+
 using namespace Qt::StringLiterals;
 
 namespace factory {
@@ -142,12 +144,17 @@ void Connection::close()
         m_socket.abort();
     m_connected = false;
     m_job = 0;
+    m_pipelined.clear(); // their answers are gone with the job, and the transaction with them
+    m_inHave = m_inStart = m_inEnd = 0;
 }
 
 bool Connection::isConnected()
 {
     if (!m_connected)
         return false;
+    // Answers of pipelined requests are due: they are read by the next exchange, not here.
+    if (!m_pipelined.empty())
+        return m_socket.state() == QAbstractSocket::ConnectedState;
     // Between calls nothing is due from the server. A read that does not wait tells: nothing
     // (still there), end of stream (gone), or bytes (its last words before closing).
     if (m_socket.isEncrypted())
@@ -173,10 +180,21 @@ CborReader &Connection::exchange(const CallInfo &info) { return exchange(info, m
 
 void Connection::broken(int number, const CallInfo &info, const QString &why)
 {
-    m_socket.abort();
-    m_connected = false;
-    m_job = 0;
+    close();
     throw Error(number, why + u" ("_s + describe(info) + u')');
+}
+
+void Connection::write(const CallInfo &info)
+{
+    const qsizetype body = m_out.size() - 4;
+    if (body > qsizetype(wire::MaxFrame))
+        throw Error(ErrorCode::FrameTooLarge,
+                    u"Anfrage zu groß (%1 Bytes, höchstens %2) ("_s.arg(body).arg(wire::MaxFrame) + describe(info)
+                        + u')');
+    qToBigEndian<quint32>(quint32(body), m_out.data());
+    if (m_socket.write(m_out) != m_out.size())
+        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+    m_socket.flush();
 }
 
 CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
@@ -184,20 +202,94 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
     m_answered = false;
     if (!m_connected)
         throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
-    if (m_in.size() > LargeInput)
+    // Before this request goes out: should a pipelined save have failed, this one (a TCOMMIT
+    // perhaps) must not be sent.
+    collect();
+    write(info);
+    const qsizetype frameEnd = receiveFrame(info, timeoutMsec);
+    if (m_inHave > m_inEnd) // strictly one answer a request: anything more puts us out of step
+        broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
+    ++m_roundTrips;
+    if (std::optional<Error> e = answer(info, m_request, frameEnd)) {
+        m_answered = true;
+        throw *e;
+    }
+    return m_reader;
+}
+
+void Connection::send(const CallInfo &info, std::function<void(CborReader &)> answered, bool raising)
+{
+    // Answers pile up in the socket buffers until collected; a bound keeps them small.
+    constexpr size_t MaxPipelined = 4096;
+    if (!m_connected)
+        throw Error(ErrorCode::NotConnected, u"Keine Verbindung zum Server ("_s + describe(info) + u')');
+    // Not for a request nobody waits for: a dropped result set's close must not swallow a
+    // failure that the next call is to raise.
+    if (raising && m_pipelined.size() >= MaxPipelined)
+        collect();
+    write(info);
+    m_pipelined.push_back({m_request, info.operation, info.className.toString(), info.id.toString(),
+                           std::move(answered), raising});
+}
+
+void Connection::collect()
+{
+    if (m_pipelined.empty())
+        return;
+    std::vector<Pipelined> batch;
+    batch.swap(m_pipelined);
+    std::optional<Error> first;
+    for (size_t i = 0; i < batch.size() && m_connected; ++i) {
+        Pipelined &p = batch[i];
+        const CallInfo info{p.operation, p.className, {}, p.id};
+        const qsizetype frameEnd = receiveFrame(info, m_callTimeout);
+        if (i == 0)
+            ++m_roundTrips; // the batch is one wait for the network
+        if (i + 1 == batch.size() && m_inHave > m_inEnd)
+            broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
+        if (std::optional<Error> e = answer(info, p.number, frameEnd)) {
+            if (p.raising && !first)
+                first = std::move(e); // the rest is read too, to stay in step
+        } else if (p.answered) {
+            try {
+                p.answered(m_reader);
+            } catch (const Error &e) { // a malformed answer: raised as an unpipelined one would be
+                if (!first)
+                    first = e;
+            }
+        }
+    }
+    if (first) {
+        m_answered = true;
+        throw *first;
+    }
+}
+
+void Connection::discardPipelined() noexcept
+{
+    try {
+        collect();
+    } catch (...) {
+    }
+}
+
+qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
+{
+    // The frame last read is done with. What came after it (further pipelined answers) stays
+    // where it is while it holds a whole frame, and moves to the front when more must be read.
+    m_inStart = m_inEnd;
+    const qsizetype left = m_inHave - m_inStart;
+    const bool whole = left >= 4 && qFromBigEndian<quint32>(m_in.constData() + m_inStart) <= quint32(left - 4);
+    if (!whole) {
+        if (left > 0)
+            std::memmove(m_in.data(), m_in.constData() + m_inStart, size_t(left));
+        m_inHave = left;
+        m_inStart = m_inEnd = 0;
+    }
+    if (m_inHave == 0 && m_in.size() > LargeInput)
         m_in = QByteArray(); // one huge answer must not pin its memory for the connection's life
     if (m_in.size() < SmallInput)
         m_in.resize(SmallInput);
-    const qsizetype body = m_out.size() - 4;
-    if (body > qsizetype(wire::MaxFrame))
-        throw Error(ErrorCode::FrameTooLarge,
-                    u"Anfrage zu groß (%1 Bytes, höchstens %2) ("_s.arg(body).arg(wire::MaxFrame) + describe(info)
-                        + u')');
-    qToBigEndian<quint32>(quint32(body), m_out.data());
-
-    if (m_socket.write(m_out) != m_out.size())
-        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
-    m_socket.flush();
 
     QDeadlineTimer deadline(timeoutMsec > 0 ? QDeadlineTimer(timeoutMsec) : QDeadlineTimer(QDeadlineTimer::Forever));
     auto fail = [&]() {
@@ -207,19 +299,12 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
         broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
     };
     // Read whatever has come, as much as fits, until the frame is whole: one read a wake-up.
-    qsizetype have = 0;
-    qsizetype frameEnd = -1; // 4 + length, once the length is in
+    // Reads happen only with the frame at the front (m_inStart 0).
+    qsizetype frameEnd = -1; // 4 + length, once the length is in; counted from m_inStart
     for (;;) {
-        // Only wait for news when the socket holds nothing: what it has buffered already
-        // (more than one read takes) would not wake the wait again.
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(deadline.remainingTime())))
-            fail();
-        const qint64 n = m_socket.read(m_in.data() + have, m_in.size() - have);
-        if (n < 0)
-            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
-        have += n;
+        const qsizetype have = m_inHave - m_inStart;
         if (frameEnd < 0 && have >= 4) {
-            const quint32 length = qFromBigEndian<quint32>(m_in.constData());
+            const quint32 length = qFromBigEndian<quint32>(m_in.constData() + m_inStart);
             if (length > wire::MaxFrame)
                 broken(ErrorCode::FrameTooLarge, info, u"Antwort des Servers zu groß (%1 Bytes)"_s.arg(length));
             frameEnd = 4 + qsizetype(length);
@@ -227,21 +312,31 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
         if (frameEnd >= 0 && have >= frameEnd)
             break;
         // Grows with what arrives, not with what the length announces.
-        if (have == m_in.size())
-            m_in.resize(qMin(frameEnd, 2 * m_in.size()));
+        if (m_inHave == m_in.size())
+            m_in.resize(frameEnd >= 0 ? qMax(m_in.size() + 1, qMin(frameEnd, 2 * m_in.size())) : 2 * m_in.size());
+        // Only wait for news when the socket holds nothing: what it has buffered already
+        // (more than one read takes) would not wake the wait again.
+        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(deadline.remainingTime())))
+            fail();
+        const qint64 n = m_socket.read(m_in.data() + m_inHave, m_in.size() - m_inHave);
+        if (n < 0)
+            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+        m_inHave += n;
     }
-    if (have > frameEnd) // strictly one answer a request: anything more puts us out of step
-        broken(ErrorCode::Protocol, info, u"Unerwartete Daten vom Server "_s + m_where);
-    ++m_roundTrips;
+    m_inEnd = m_inStart + frameEnd;
+    return frameEnd;
+}
 
+std::optional<Error> Connection::answer(const CallInfo &info, qint64 number, qsizetype frameEnd)
+{
     // The answer names its request first. One for another request (a late second answer to
     // an earlier one) means the two ends are out of step: it is dropped with the connection.
-    m_reader.reset(m_in.constData() + 4, frameEnd - 4);
+    m_reader.reset(m_in.constData() + m_inStart + 4, frameEnd - 4);
     bool matched = false;
     for (auto c = m_reader.enterMap(); m_reader.more(c);) {
         const QByteArrayView key = m_reader.textView();
         if (key == "n") {
-            matched = m_reader.integer() == m_request;
+            matched = m_reader.integer() == number;
             if (!matched)
                 broken(ErrorCode::Protocol, info, u"Antwort auf eine andere Anfrage vom Server "_s + m_where);
             continue;
@@ -249,25 +344,24 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
         if (key == "ok") {
             if (!matched)
                 broken(ErrorCode::Protocol, info, u"Antwort ohne Anfragenummer vom Server "_s + m_where);
-            return m_reader;
+            return std::nullopt;
         }
         if (key == "err") {
             // Only an unreadable request is answered without its number; the server closes then.
             auto e = m_reader.enterArray();
-            int number = ErrorCode::Internal;
+            int errorNumber = ErrorCode::Internal;
             QString description;
             if (m_reader.more(e))
-                number = int(m_reader.integer());
+                errorNumber = int(m_reader.integer());
             if (m_reader.more(e))
                 description = m_reader.text();
-            const bool closing = number >= ErrorCode::Protocol && number <= ErrorCode::UnknownNamespace;
+            const bool closing = errorNumber >= ErrorCode::Protocol && errorNumber <= ErrorCode::UnknownNamespace;
             if (!matched && !closing)
                 broken(ErrorCode::Protocol, info, u"Antwort ohne Anfragenummer vom Server "_s + m_where);
-            m_answered = true;
             // After these the server closes its end; so do we, so that IsConnected says so.
             if (closing)
                 close();
-            throw Error(number, description);
+            return Error(errorNumber, description);
         }
         m_reader.skip();
     }

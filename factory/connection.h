@@ -1,6 +1,7 @@
 #pragma once
 // The wire connection shared by a factory and every object it made. Synchronous on the
-// caller's thread: one request out, wait for its answer, no event loop.
+// caller's thread: one request out, wait for its answer, no event loop. Inside a job
+// transaction saves may be pipelined: sent at once, their answers read at the next exchange.
 
 #include "factory/cbor.h"
 #include "factory/error.h"
@@ -11,8 +12,8 @@
 #include <QString>
 #include <QSslSocket>
 
+#include <functional>
 #include <memory>
-
 #include <optional>
 #include <vector>
 
@@ -88,8 +89,41 @@ public:
     CborWriter &begin(QLatin1StringView op, int pairs);
     CborReader &exchange(const CallInfo &info);
 
+    // Pipelining (docs/protocol.md, "Pipelined saves"): only inside a job transaction, where
+    // a TROLLBACK undoes whatever followed a failed request. Nested; a new connection starts
+    // without.
+    void setPipelining(bool on) { m_pipelineDepth += on ? 1 : -1; }
+    bool pipelining() const { return m_pipelineDepth > 0 && m_connected; }
+    // Sends the request begun with begin() without waiting. `answered` gets the reader on
+    // the "ok" value when the answer is collected. A failure answer of a `raising` request is
+    // raised by the collection; one of another request (a close nobody waits for) is dropped.
+    void send(const CallInfo &info, std::function<void(CborReader &)> answered, bool raising = true);
+    bool hasPipelined() const { return !m_pipelined.empty(); }
+    // Reads every outstanding answer, in order, as one round trip; then raises the first
+    // failure answered to a raising request. exchange() does this before it sends.
+    void collect();
+    // collect() for a caller that is giving up anyway (an exception on its way): nothing is
+    // raised; a broken connection is closed.
+    void discardPipelined() noexcept;
+
 private:
+    struct Pipelined
+    {
+        qint64 number;
+        QLatin1StringView operation;
+        QString className;
+        QString id;
+        std::function<void(CborReader &)> answered;
+        bool raising;
+    };
+
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
+    void write(const CallInfo &info);
+    // Reads the next frame to m_in[m_inStart, m_inEnd) and answers its size; bytes after it stay.
+    qsizetype receiveFrame(const CallInfo &info, int timeoutMsec);
+    // Places m_reader on the "ok" value of the frame just read, the answer to `number`; or
+    // answers the error the server sent (after 1000–1003 the connection is closed).
+    std::optional<Error> answer(const CallInfo &info, qint64 number, qsizetype frameEnd);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
 
@@ -97,6 +131,11 @@ private:
     std::shared_ptr<CertificatePins> m_pins;
     QByteArray m_out;
     QByteArray m_in;
+    qsizetype m_inHave = 0;  // bytes in m_in
+    qsizetype m_inStart = 0; // the frame last read: m_in[m_inStart, m_inEnd)
+    qsizetype m_inEnd = 0;
+    std::vector<Pipelined> m_pipelined; // sent, answer not read yet, in order
+    int m_pipelineDepth = 0;
     CborWriter m_writer{m_out};
     CborReader m_reader;
     QHash<QString, std::vector<QString>> m_names;

@@ -114,4 +114,20 @@ QVariant ClassObject::call(const QString &method, const QVariantList &args)
     return lateBound(m_conn->exchange({"call"_L1, m_className, method}).value());
 }
 
+SavePipeline::SavePipeline(Factory &factory)
+    : m_conn(factory.m_conn), m_exceptions(std::uncaught_exceptions())
+{
+    if (m_conn)
+        m_conn->setPipelining(true);
+}
+
+SavePipeline::~SavePipeline()
+{
+    if (!m_conn)
+        return;
+    m_conn->setPipelining(false);
+    if (std::uncaught_exceptions() > m_exceptions)
+        m_conn->discardPipelined();
+}
+
 } // namespace factory

@@ -8,7 +8,8 @@
 // property writes are kept until sys_Save (one round trip); New and Static cost
 // none; sys_close of an unchanged object costs none; Execute is one round trip
 // and brings the first batch of rows, Next fetches further batches; a class
-// method is one round trip. Factory::roundTrips() counts them.
+// method is one round trip. Factory::roundTrips() counts them. Saves pipelined inside a job
+// transaction (SavePipeline) cost one round trip together, counted when their answers are read.
 
 #include "factory/error.h"
 #include "factory/values.h"
@@ -55,7 +56,7 @@ public:
     void sys_close(); // no round trip
 
 private:
-    std::unique_ptr<Private> d;
+    std::shared_ptr<Private> d; // shared with the collection of a pipelined save's answer
 };
 
 // A class object (Static): class methods called by name.
@@ -127,6 +128,7 @@ public:
     bool isEncrypted() const;            // the connection runs over TLS
 
 private:
+    friend class SavePipeline;
     const std::shared_ptr<Connection> &connection(QLatin1StringView operation, const QString &className) const;
 
     std::shared_ptr<Connection> m_conn;
@@ -134,6 +136,25 @@ private:
     std::shared_ptr<CertificatePins> m_pins;
     int m_connectTimeout = 3000;
     int m_callTimeout = 30000;
+};
+
+// Only inside a job transaction (after TSTART, before TCOMMIT or TROLLBACK): while one lives,
+// sys_Save sends without waiting for its answer. The answers are read at the next call that
+// needs one (any call with an answer, or a look at a saved object), before that call is sent;
+// the first failure among them is raised there as the save would have raised it, and the
+// call is not sent, so the caller's TROLLBACK undoes the saves that followed the failed one.
+// Left by an exception, the scope reads and drops what is outstanding, so that the
+// TROLLBACK goes through.
+class SavePipeline final
+{
+public:
+    explicit SavePipeline(Factory &factory);
+    ~SavePipeline();
+    Q_DISABLE_COPY_MOVE(SavePipeline)
+
+private:
+    std::shared_ptr<Connection> m_conn; // the job whose transaction it is
+    int m_exceptions;
 };
 
 } // namespace factory

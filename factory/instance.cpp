@@ -40,6 +40,23 @@ struct Instance::Private
     QVariant initialValue;
     std::vector<Property> props;
     bool isNew = false;
+    bool pending = false; // a pipelined save's answer has not been read yet
+
+    // What the caller reads or changes next must include the pending save's answer.
+    void settle()
+    {
+        if (pending) {
+            pending = false;
+            conn->collect();
+        }
+    }
+
+    void saved(wire::CborReader &r)
+    {
+        read(r);
+        isNew = false;
+        initialValue = QVariant();
+    }
 
     Property *find(QStringView name)
     {
@@ -185,12 +202,27 @@ Instance::Instance(std::shared_ptr<Connection> conn, QString className, QString 
 
 Instance::~Instance() = default;
 
-QString Instance::className() const { return d->className; }
-QString Instance::id() const { return d->id; }
-bool Instance::isNew() const { return d->isNew; }
+QString Instance::className() const
+{
+    d->settle();
+    return d->className;
+}
+
+QString Instance::id() const
+{
+    d->settle();
+    return d->id;
+}
+
+bool Instance::isNew() const
+{
+    d->settle();
+    return d->isNew;
+}
 
 QStringList Instance::propertyNames() const
 {
+    d->settle();
     QStringList names;
     names.reserve(qsizetype(d->props.size()));
     for (const Property &p : d->props)
@@ -200,6 +232,7 @@ QStringList Instance::propertyNames() const
 
 QVariant Instance::get(const QString &property) const
 {
+    d->settle();
     if (const Property *p = d->find(property))
         return p->value;
     if (d->isNew)
@@ -209,6 +242,7 @@ QVariant Instance::get(const QString &property) const
 
 void Instance::set(const QString &property, const QVariant &value)
 {
+    d->settle();
     Property *p = d->find(property);
     if (!p) {
         if (!d->isNew)
@@ -230,6 +264,7 @@ QVariant Instance::call(const QString &method, const QVariantList &args)
         sys_close();
         return {};
     }
+    d->settle();
 
     if (method.size() > DisplaySuffix.size() && method.endsWith(DisplaySuffix, Qt::CaseInsensitive)) {
         const Property *p = d->find(QStringView(method).chopped(DisplaySuffix.size()));
@@ -269,6 +304,7 @@ QVariant Instance::call(const QString &method, const QVariantList &args)
 
 void Instance::sys_Save()
 {
+    d->settle();
     qsizetype changed = 0;
     for (const Property &p : d->props)
         changed += p.dirty ? 1 : 0;
@@ -297,15 +333,24 @@ void Instance::sys_Save()
         w.value(p.value);
     }
     // A refused save keeps the changes, so the caller can mend them and save again.
-    wire::CborReader &r = d->conn->exchange({"sys_Save"_L1, d->className, {}, d->id});
-    d->read(r);
-    d->isNew = false;
-    d->initialValue = QVariant();
+    const CallInfo info{"sys_Save"_L1, d->className, {}, d->id};
+    if (d->conn->pipelining()) {
+        d->conn->send(info, [weak = std::weak_ptr<Private>(d)](wire::CborReader &r) {
+            if (const std::shared_ptr<Private> p = weak.lock()) {
+                p->pending = false;
+                p->saved(r);
+            }
+        });
+        d->pending = true;
+        return;
+    }
+    d->saved(d->conn->exchange(info));
 }
 
 void Instance::sys_close()
 {
-    // Nothing is held open on the server; forget what was not saved.
+    // Nothing is held open on the server; forget what was not saved. A pending save's answer
+    // still fills the object in when it is collected.
     for (Property &p : d->props) {
         p.value = p.stored;
         p.dirty = false;

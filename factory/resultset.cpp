@@ -9,7 +9,11 @@ using namespace Qt::StringLiterals;
 namespace factory {
 
 namespace {
-constexpr int BatchRows = 500; // the server also stops a batch at about 64 KiB
+// The first batch is what a look-up shows (the search keeps 500 hits); a caller that reads on
+// reads a long list, so later batches are as large as the server makes them (10 000 rows or
+// about 64 KiB): each batch is a round trip, and over a slow network round trips are the cost.
+constexpr int BatchRows = 500;
+constexpr int FurtherBatchRows = 10000;
 constexpr int MaxArguments = 5;
 } // namespace
 
@@ -134,7 +138,7 @@ bool ResultSet::Next()
         w.key("h"_L1);
         w.integer(d->handle);
         w.key("b"_L1);
-        w.integer(BatchRows);
+        w.integer(FurtherBatchRows);
         d->readBatch(d->conn->exchange({"Next"_L1, d->className, d->query}));
         if (d->rows > 0) {
             d->row = 0;
@@ -170,7 +174,12 @@ void ResultSet::Close()
     wire::CborWriter &w = d->conn->begin("close"_L1, 1);
     w.key("h"_L1);
     w.integer(handle);
-    d->conn->exchange({"Close"_L1, d->className, d->query});
+    // Behind pipelined saves the close waits for nothing: waiting would collect their answers,
+    // and a dropped result set would swallow a failure the next call must raise.
+    if (d->conn->hasPipelined())
+        d->conn->send({"Close"_L1, d->className, d->query}, {}, false);
+    else
+        d->conn->exchange({"Close"_L1, d->className, d->query});
 }
 
 } // namespace factory

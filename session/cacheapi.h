@@ -21,6 +21,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <functional>
 #include <memory>
 
@@ -85,6 +87,12 @@ void DisconnectServer();
 // Signs a connection in on its server as the session's user (the server takes nothing but
 // what the sign-in needs before); false when the server refuses. Failures throw.
 bool signInConnection(factory::Factory &factory);
+// What a connection made just now was told before anything else, for the sign-in that follows
+// on it within the same server work: the answer of its password check with these values
+// (taken once; nullopt when there was none), and whether it was sent this line.
+std::optional<QString> takePreparedPasswordCheck(const QString &password, const QString &tenant,
+                                                 const QString &code);
+bool preparedWithLine(const QString &line);
 void WaitHundredths(int n);
 void Ende();
 QString ScramblePassword(const QString &text); // throws std::invalid_argument over 255 characters

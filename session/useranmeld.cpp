@@ -81,7 +81,10 @@ bool user_anmeld()
         operation = u"Benutzerprüfung"_s;
         // The password is checked where it is kept: the server answers no row for a wrong
         // one, and signs this connection in for a right one of an active user.
-        const bool passwordRight = !factory::checkPassword(*Factory, Passwort, Firma, code).isEmpty();
+        // A connection made just now for this sign-in has checked the same already.
+        const std::optional<QString> prepared = takePreparedPasswordCheck(Passwort, Firma, code);
+        const bool passwordRight =
+            !(prepared ? *prepared : factory::checkPassword(*Factory, Passwort, Firma, code)).isEmpty();
         if (!passwordRight || text(pers, u"AKTIV"_s) != u"J") {
             platform::messageBox(owner(), u"Passwort Falsch oder Benutzer nicht Aktiv."_s, platform::Buttons::Ok,
                                  platform::Icon::Information, u"Anmeldung an Caché."_s);
@@ -120,7 +123,8 @@ bool user_anmeld()
             auto windows = Factory->Static(u"VR.Windows"_s);
             const QString who =
                 u"S FIRMA="_s + Firma + u",FIL="_s + Filiale + u",PERSONAL=\""_s + Personalcode + u"\""_s;
-            windows->call(u"Xecute"_s, {who});
+            if (!preparedWithLine(who)) // a connection made just now was told this already
+                windows->call(u"Xecute"_s, {who});
             CloseObject(windows);
 
             AnmeldeFirma = Firma;

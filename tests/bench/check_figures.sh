@@ -13,7 +13,8 @@ for figure in "TCP echo round trip (pinned)" "OpenId VR.ParPersEdv (pinned)" "cl
     "OpenId throughput, 1 connections" "OpenId throughput, 8 connections" "OpenId throughput, 32 connections" \
     "TCP echo throughput, 8 connections" "(getkund)" \
     "sign-in (command line)" "open FMWargr" "save FMWargr" "open FMAtyp" "save FMAtyp" \
-    "open fmkund" "print fmkund" "save fmkund" "accessibility bridge (bridge on)" "customer search \"MA\"" "client start to sign-in dialog shown" \
+    "open fmkund" "print fmkund" "save fmkund" "save FMWargr (20 ms a round trip)" \
+    "customer search \"MA\" (20 ms a round trip)" "accessibility bridge (bridge on)" "customer search \"MA\"" "client start to sign-in dialog shown" \
     "server peak memory" "seed demo --scale"; do
   if ! grep -qF -- "$figure" <<<"$out"; then
     echo "missing figure: $figure" >&2

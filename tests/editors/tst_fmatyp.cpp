@@ -146,7 +146,10 @@ void tst_FMAtyp::savesTickedTypes()
     openWindow();
     QTRY_VERIFY(m_list->topLevelItemCount() > 0);
     item(u"S"_s)->setCheckState(1, Qt::Checked);
+    const quint64 before = cacheapi::Factory->roundTrips();
     save();
+    // TSTART, the delete, the saves' answers together, TCOMMIT: however many ticks.
+    QCOMPARE(cacheapi::Factory->roundTrips() - before, quint64(4));
     QCOMPARE(m_fx->boxes().count(), 0);
     QVERIFY(!m_window->isVisible());
     QCOMPARE(storedTypes(), (QStringList{u"N"_s, u"S"_s}));

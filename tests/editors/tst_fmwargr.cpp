@@ -343,7 +343,10 @@ void tst_FMWargr::savesTickedGroupsOfCustomer()
     tick(item(u"12|0"_s), Qt::Checked);
     tick(item(u"5|3"_s), Qt::Checked);
     const QString text12 = item(u"12|0"_s)->index().siblingAtColumn(2).data().toString();
+    const quint64 before = cacheapi::Factory->roundTrips();
     QTest::mouseClick(m_window->findChild<QPushButton *>(u"BuSpeich"_s), Qt::LeftButton);
+    // TSTART, the delete, the saves' answers together, TCOMMIT: however many ticks.
+    QCOMPARE(cacheapi::Factory->roundTrips() - before, quint64(4));
     QCOMPARE(m_fx->boxes().count(), 0);
     QVERIFY(!m_window->isVisible());
 
@@ -418,6 +421,29 @@ void tst_FMWargr::refusedObjectLeavesStoredChoice()
     for (const StoredGroup &g : ofCustomer(storedGroups(m_fx->probe()), QString()))
         numbers << g.number;
     QCOMPARE(numbers, (QStringList{u"0100"_s, u"0503"_s, u"1200"_s}));
+
+    // One refused among 300 saves, sent without waiting for each other: its error, and
+    // nothing of the others stored.
+    const QList<StoredGroup> stored = storedGroups(m_fx->probe());
+    const quint64 tripsBefore = cacheapi::Factory->roundTrips();
+    const bool saved = editors::choice::saveInTransaction(u"Test Speichern"_s, [&] {
+        cacheapi::Factory->Static(u"orvanta.wargr"_s)->call(u"Delete"_s, {cacheapi::Firma, QString()});
+        for (int i = 0; i < 300; ++i) {
+            factory::InstancePtr object = cacheapi::Factory->New(u"orvanta.wargr"_s);
+            object->set(u"Firma"_s, cacheapi::Firma);
+            object->set(u"numwarengruppe"_s, i == 150 ? u"9909"_s : u"0100"_s);
+            object->set(u"numkunde"_s, QString());
+            object->sys_Save();
+            cacheapi::CloseObject(object);
+        }
+    });
+    QVERIFY(!saved);
+    QCOMPARE(cacheapi::Factory->roundTrips() - tripsBefore, quint64(4)); // TSTART, delete, answers, TROLLBACK
+    QCOMPARE(m_fx->boxes().count(), 2);
+    QVERIFY2(m_fx->boxes().last().text.contains(u"Fehler: 2009"_s)
+                 && m_fx->boxes().last().text.contains(u"Warengruppe '9909' gibt es bei Firma '1' nicht"_s),
+             qPrintable(m_fx->boxes().last().text));
+    QCOMPARE(storedGroups(m_fx->probe()), stored);
 }
 
 void tst_FMWargr::serverLostMidSaveLeavesStoredChoice()

@@ -67,6 +67,7 @@ private slots:
     void newObjectCostsNothingUntilSaved();
     void saveSendsOnlyTheChangedProperties();
     void refusedSaveKeepsTheChanges();
+    void savesInAJobTransactionArePipelined();
     void classMethodsCostOneRoundTrip();
     void resultSetWalksRowsAndColumns();
     void listHandleReadThroughXW();
@@ -330,6 +331,67 @@ void tst_factory::refusedSaveKeepsTheChanges()
     QVERIFY(rs->Next());
     QCOMPARE(rs->GetData(1).toString(), u"NEU"_s);
     QVERIFY(!rs->Next());
+}
+
+// Inside a job transaction: the saves go out without waiting, their answers are read (one
+// round trip) before the next call is sent, and the first refusal stops that call.
+void tst_factory::savesInAJobTransactionArePipelined()
+{
+    factory::Factory f;
+    connected(f);
+    const factory::ClassObjectPtr windows = f.Static(u"VR.Windows"_s);
+    auto xecute = [&](const QString &line) { return factory::toText(windows->call(u"Xecute"_s, {line})); };
+    auto group = [&](const QString &number) {
+        factory::InstancePtr o = f.New(u"orvanta.wargr"_s);
+        o->set(u"Firma"_s, u"1"_s);
+        o->set(u"numwarengruppe"_s, number);
+        o->set(u"numkunde"_s, u""_s);
+        return o;
+    };
+    EXPECT_ERROR(group(u"9909"_s)->sys_Save(), factory::ErrorCode::Refused);
+    const QString refusal = m_error; // as an unpipelined save raises it
+
+    std::vector<factory::InstancePtr> objects;
+    xecute(u"TSTART"_s);
+    quint64 before = f.roundTrips();
+    {
+        factory::SavePipeline pipelined(f);
+        for (int i = 0; i < 300; ++i) {
+            objects.push_back(group(i == 150 ? u"9909"_s : u"0100"_s));
+            objects.back()->sys_Save();
+        }
+        QCOMPARE(tripsSince(f, before), quint64(0));
+        EXPECT_ERROR(xecute(u"TCOMMIT"_s), factory::ErrorCode::Refused);
+        QCOMPARE(m_error, refusal);
+    }
+    QCOMPARE(tripsSince(f, before), quint64(1)); // the answers; the commit was not sent
+    QCOMPARE(xecute(u"W $TL"_s), u"1"_s);
+    QVERIFY(!objects[0]->isNew());
+    QVERIFY(objects[150]->isNew()); // the refused one keeps its changes
+    QCOMPARE(objects[150]->get(u"numwarengruppe"_s).toString(), u"9909"_s);
+    const QString rolledBack = objects[299]->id();
+    xecute(u"TROLLBACK"_s);
+    factory::Factory other;
+    EXPECT_ERROR(connected(other).OpenId(u"orvanta.wargr"_s, rolledBack), factory::ErrorCode::ObjectNotFound);
+
+    objects.clear();
+    xecute(u"TSTART"_s);
+    before = f.roundTrips();
+    {
+        factory::SavePipeline pipelined(f);
+        for (int i = 0; i < 300; ++i) {
+            objects.push_back(group(u"0503"_s));
+            objects.back()->sys_Save();
+        }
+    }
+    // A look at a saved object reads the answers: each object has its own id.
+    const QString last = objects.back()->id();
+    QCOMPARE(tripsSince(f, before), quint64(1));
+    QVERIFY(!last.isEmpty() && last != objects.front()->id());
+    xecute(u"TCOMMIT"_s);
+    QCOMPARE(tripsSince(f, before), quint64(2));
+    QCOMPARE(other.OpenId(u"orvanta.wargr"_s, last)->get(u"numwarengruppe"_s).toString(), u"0503"_s);
+    f.Static(u"orvanta.wargr"_s)->call(u"Delete"_s, {u"1"_s, u""_s});
 }
 
 void tst_factory::classMethodsCostOneRoundTrip()

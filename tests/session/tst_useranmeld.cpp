@@ -99,6 +99,9 @@ void tst_UserAnmeld::commandLineSignIn()
     QCOMPARE(cacheapi::Benutzer, u"ADM|Anna Adler"_s);
     QVERIFY(!cacheapi::AnmeldungFehlgeschlagen);
     QCOMPARE(cacheapi::BusyDepth, 0);
+    // hello, password check, three session lines, server list, three records: the new
+    // connection's password check and session line serve the sign-in, not asked twice.
+    QCOMPARE(cacheapi::Factory->roundTrips(), quint64(9));
     QCOMPARE(cacheapi::profil.PNAME, u"Anna Adler"_s);
     QCOMPARE(cacheapi::profil.PNR, u"1001"_s);
     QCOMPARE(cacheapi::profil.DW, u"101"_s);
