@@ -3,6 +3,7 @@
 //
 //   bench_calls --conn CONNSTRING --echo-port PORT --label pinned|unpinned
 //               [--iterations N] [--rows N] [--throughput-seconds S] [--no-throughput]
+//               [--throughput-only] [--conn2 CONNSTRING (throughput on two servers)]
 
 #include "bench/stats.h"
 #include "factory/factory.h"
@@ -40,6 +41,8 @@ struct Options
     int rows = 10000;
     double throughputSeconds = 2.0;
     bool throughput = true;
+    bool throughputOnly = false;
+    QString conn2; // throughput only: every other connection goes here
 };
 
 int echoSocket(int port)
@@ -73,6 +76,69 @@ bool echoOnce(int fd, const QByteArray &frame, QByteArray &buffer)
 
 const QString Xline = u"S P0=$P(^FA(0),\"`\",2) W P0"_s;
 
+// Calls a second under load, next to the raw echo under the same load. With conn2 the
+// connections alternate between two servers (on one database).
+void measureThroughput(const Options &o, const QByteArray &frame, const QString &L)
+{
+    // The same load on the raw echo is the floor: on a small machine the wake-ups of the
+    // kernel, not the software at either end, decide how many calls a second fit.
+    struct Load
+    {
+        Sample latency;
+        double perSecond = 0;
+    };
+    const auto run = [&](int clients, const std::function<std::function<void()>()> &connect) {
+        std::atomic<bool> stop{false};
+        std::atomic<quint64> calls{0};
+        QList<Sample> samples(clients);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < clients; ++t) {
+            threads.emplace_back([&, t] {
+                const std::function<void()> call = connect();
+                if (!call)
+                    return;
+                while (!stop.load(std::memory_order_relaxed)) {
+                    const auto t0 = Clock::now();
+                    call();
+                    samples[t].add(Clock::now() - t0);
+                    calls.fetch_add(1, std::memory_order_relaxed);
+                }
+            });
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(o.throughputSeconds));
+        stop = true;
+        for (auto &th : threads)
+            th.join();
+        Load load;
+        for (const Sample &s : samples)
+            load.latency.micros.append(s.micros);
+        load.perSecond = double(calls.load()) / o.throughputSeconds;
+        return load;
+    };
+    for (int clients : {1, 8, 32}) {
+        const Load echoLoad = run(clients, [&]() -> std::function<void()> {
+            const int efd = echoSocket(o.echoPort);
+            if (efd < 0)
+                return {};
+            auto socket = std::shared_ptr<int>(new int(efd), [](int *p) { ::close(*p); delete p; });
+            auto buf = std::make_shared<QByteArray>();
+            return [socket, buf, &frame] { echoOnce(*socket, frame, *buf); };
+        });
+        const Load openLoad = run(clients, [&]() -> std::function<void()> {
+            auto g = std::make_shared<factory::Factory>();
+            if (!g->Connect(o.conn))
+                return {};
+            return [g] { g->OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s); };
+        });
+        const QString n = QString::number(clients) + u" connections"_s + L;
+        row(u"TCP echo throughput, "_s + n, us(echoLoad.latency.median()), us(echoLoad.latency.p99()),
+            u"1.00x"_s, QString::number(qRound64(echoLoad.perSecond)) + u" calls/s"_s);
+        row(u"OpenId throughput, "_s + n, us(openLoad.latency.median()), us(openLoad.latency.p99()),
+            ratio(openLoad.perSecond, echoLoad.perSecond),
+            QString::number(qRound64(openLoad.perSecond)) + u" calls/s (ratio: share of the echo's)"_s);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -92,11 +158,14 @@ int main(int argc, char **argv)
             o.iterations = args[++i].toInt();
         else if (a == u"--rows")
             o.rows = args[++i].toInt();
+        else if (a == u"--conn2")
+            o.conn2 = args[++i];
         else if (a == u"--throughput-seconds")
             o.throughputSeconds = args[++i].toDouble();
     }
     if (args.contains(u"--no-throughput"_s))
         o.throughput = false;
+    o.throughputOnly = args.contains(u"--throughput-only"_s) || !o.conn2.isEmpty();
 
     try {
         factory::Factory f;
@@ -117,6 +186,10 @@ int main(int argc, char **argv)
         openRequest.insert(u"cls"_s, u"VR.ParPersEdv"_s);
         openRequest.insert(u"id"_s, u"1||ADM"_s);
         const QByteArray frame = wire::encode(openRequest);
+        if (o.throughputOnly) {
+            measureThroughput(o, frame, L);
+            return 0;
+        }
         const int fd = echoSocket(o.echoPort);
         if (fd < 0) {
             qCritical("bench_calls: no echo server on port %d", o.echoPort);
@@ -210,65 +283,8 @@ int main(int argc, char **argv)
         row(u"KkrSuche without hits"_s + L, ms(none.median()), ms(none.p99()), ratio(none.median(), floor),
             QString::number(hits) + u" hits"_s);
 
-        if (o.throughput) {
-            // The same load on the raw echo is the floor: on a small machine the wake-ups of the
-            // kernel, not the software at either end, decide how many calls a second fit.
-            struct Load
-            {
-                Sample latency;
-                double perSecond = 0;
-            };
-            const auto run = [&](int clients, const std::function<std::function<void()>()> &connect) {
-                std::atomic<bool> stop{false};
-                std::atomic<quint64> calls{0};
-                QList<Sample> samples(clients);
-                std::vector<std::thread> threads;
-                for (int t = 0; t < clients; ++t) {
-                    threads.emplace_back([&, t] {
-                        const std::function<void()> call = connect();
-                        if (!call)
-                            return;
-                        while (!stop.load(std::memory_order_relaxed)) {
-                            const auto t0 = Clock::now();
-                            call();
-                            samples[t].add(Clock::now() - t0);
-                            calls.fetch_add(1, std::memory_order_relaxed);
-                        }
-                    });
-                }
-                std::this_thread::sleep_for(std::chrono::duration<double>(o.throughputSeconds));
-                stop = true;
-                for (auto &th : threads)
-                    th.join();
-                Load load;
-                for (const Sample &s : samples)
-                    load.latency.micros.append(s.micros);
-                load.perSecond = double(calls.load()) / o.throughputSeconds;
-                return load;
-            };
-            for (int clients : {1, 8, 32}) {
-                const Load echoLoad = run(clients, [&]() -> std::function<void()> {
-                    const int efd = echoSocket(o.echoPort);
-                    if (efd < 0)
-                        return {};
-                    auto socket = std::shared_ptr<int>(new int(efd), [](int *p) { ::close(*p); delete p; });
-                    auto buf = std::make_shared<QByteArray>();
-                    return [socket, buf, &frame] { echoOnce(*socket, frame, *buf); };
-                });
-                const Load openLoad = run(clients, [&]() -> std::function<void()> {
-                    auto g = std::make_shared<factory::Factory>();
-                    if (!g->Connect(o.conn))
-                        return {};
-                    return [g] { g->OpenId(u"VR.ParPersEdv"_s, u"1||ADM"_s); };
-                });
-                const QString n = QString::number(clients) + u" connections"_s + L;
-                row(u"TCP echo throughput, "_s + n, us(echoLoad.latency.median()), us(echoLoad.latency.p99()),
-                    u"1.00x"_s, QString::number(qRound64(echoLoad.perSecond)) + u" calls/s"_s);
-                row(u"OpenId throughput, "_s + n, us(openLoad.latency.median()), us(openLoad.latency.p99()),
-                    ratio(openLoad.perSecond, echoLoad.perSecond),
-                    QString::number(qRound64(openLoad.perSecond)) + u" calls/s (ratio: share of the echo's)"_s);
-            }
-        }
+        if (o.throughput)
+            measureThroughput(o, frame, L);
     } catch (const factory::Error &e) {
         qCritical("bench_calls: Fehler %d: %s", e.number(), qPrintable(e.description()));
         return 1;

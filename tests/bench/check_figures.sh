@@ -15,7 +15,9 @@ for figure in "TCP echo round trip (pinned)" "OpenId VR.ParPersEdv (pinned)" "cl
     "sign-in (command line)" "open FMWargr" "save FMWargr" "open FMAtyp" "save FMAtyp" \
     "open fmkund" "print fmkund" "save fmkund" "save FMWargr (20 ms a round trip)" \
     "customer search \"MA\" (20 ms a round trip)" "accessibility bridge (bridge on)" "customer search \"MA\"" "client start to sign-in dialog shown" \
-    "server peak memory" "seed demo --scale"; do
+    "server peak memory" "seed demo --scale" "OpenId VR.ParPersEdv (pinned, PostgreSQL)" \
+    "KkrSuche \"MA\", rows read to the last (pinned, PostgreSQL)" \
+    "OpenId throughput, 8 connections (two servers, PostgreSQL)"; do
   if ! grep -qF -- "$figure" <<<"$out"; then
     echo "missing figure: $figure" >&2
     missing=1
