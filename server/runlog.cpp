@@ -23,6 +23,18 @@ const QString Connection = u"presence"_s;
 qint64 g_self = 0;
 } // namespace
 
+// "pg_try_advisory_lock" or "pg_advisory_unlock" of a server's presence lock.
+bool presenceLock(QSqlDatabase db, const char *function, qint64 server)
+{
+    QSqlQuery q(db);
+    q.prepare(u"SELECT "_s + QLatin1StringView(function) + u"(?, ?)"_s);
+    q.addBindValue(PresenceClass);
+    q.addBindValue(int(server));
+    if (!q.exec())
+        sql::fail(q);
+    return q.next() && q.value(0).toBool();
+}
+
 qint64 self() { return g_self; }
 
 void announce(const store::Store &store)
@@ -30,19 +42,11 @@ void announce(const store::Store &store)
     if (!store.postgres())
         return;
     QSqlDatabase db = store::openRecords(store, Connection);
-    for (;;) {
-        const qint64 candidate = QRandomGenerator::system()->bounded(1, 0x7fffffff);
-        QSqlQuery q(db);
-        q.prepare(u"SELECT pg_try_advisory_lock(?, ?)"_s);
-        q.addBindValue(PresenceClass);
-        q.addBindValue(int(candidate));
-        if (!q.exec())
-            sql::fail(q);
-        if (q.next() && q.value(0).toBool()) {
-            g_self = candidate;
-            return;
-        }
-    }
+    qint64 candidate = 0;
+    do
+        candidate = QRandomGenerator::system()->bounded(1, 0x7fffffff);
+    while (!presenceLock(db, "pg_try_advisory_lock", candidate));
+    g_self = candidate;
 }
 
 bool alive(qint64 server)
@@ -50,21 +54,10 @@ bool alive(qint64 server)
     if (server <= 0 || server > 0x7fffffff)
         return false;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
-    QSqlQuery q(db);
-    q.prepare(u"SELECT pg_try_advisory_lock(?, ?)"_s);
-    q.addBindValue(PresenceClass);
-    q.addBindValue(int(server));
-    if (!q.exec())
-        sql::fail(q);
-    if (q.next() && q.value(0).toBool()) {
-        QSqlQuery unlock(db);
-        unlock.prepare(u"SELECT pg_advisory_unlock(?, ?)"_s);
-        unlock.addBindValue(PresenceClass);
-        unlock.addBindValue(int(server));
-        unlock.exec();
-        return false;
-    }
-    return true;
+    if (!presenceLock(db, "pg_try_advisory_lock", server))
+        return true;
+    presenceLock(db, "pg_advisory_unlock", server);
+    return false;
 }
 } // namespace presence
 

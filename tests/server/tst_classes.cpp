@@ -730,13 +730,8 @@ private slots:
         const auto tableRows = [](const QString &uri) {
             QMap<QString, QStringList> tables;
             {
-                const QUrl url(uri);
-                QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, u"compare"_s);
-                db.setHostName(url.host());
-                db.setPort(url.port());
-                db.setUserName(url.userName());
-                db.setDatabaseName(url.path().mid(1));
-                if (!db.open())
+                QSqlDatabase db = TestServer::openDatabase(uri, u"compare"_s);
+                if (!db.isOpen())
                     return tables;
                 QSqlQuery names(db);
                 names.exec(u"SELECT table_schema, table_name FROM information_schema.tables"

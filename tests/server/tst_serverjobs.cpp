@@ -48,13 +48,8 @@ class TenantRunLock
 public:
     explicit TenantRunLock(const TestServer &server)
     {
-        const QUrl url(server.storeUri());
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, Name);
-        db.setHostName(url.host());
-        db.setPort(url.port());
-        db.setUserName(url.userName());
-        db.setDatabaseName(url.path().mid(1));
-        m_held = db.open() && db.transaction()
+        QSqlDatabase db = TestServer::openDatabase(server.storeUri(), Name);
+        m_held = db.isOpen() && db.transaction()
                  && QSqlQuery(db).exec(u"SELECT pg_advisory_xact_lock(hashtext('VARELO'), hashtext('1'))"_s);
     }
     ~TenantRunLock()

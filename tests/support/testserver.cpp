@@ -46,17 +46,7 @@ QString clusterUri() { return qEnvironmentVariable("VARELO_TEST_POSTGRES"); }
 QSqlDatabase maintenance()
 {
     const QString name = u"testserver-maintenance"_s;
-    if (QSqlDatabase::contains(name))
-        return QSqlDatabase::database(name);
-    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
-    const QUrl url(clusterUri());
-    db.setHostName(url.host());
-    db.setPort(url.port());
-    db.setUserName(url.userName());
-    db.setDatabaseName(url.path().mid(1));
-    if (!db.open())
-        qWarning("PostgreSQL test cluster unreachable: %s", qPrintable(db.lastError().text()));
-    return db;
+    return QSqlDatabase::contains(name) ? QSqlDatabase::database(name) : TestServer::openDatabase(clusterUri(), name);
 }
 
 QString withDatabase(const QString &uri, const QString &database)
@@ -68,6 +58,19 @@ QString withDatabase(const QString &uri, const QString &database)
 } // namespace
 
 bool TestServer::postgres() { return !clusterUri().isEmpty(); }
+
+QSqlDatabase TestServer::openDatabase(const QString &uri, const QString &connectionName)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, connectionName);
+    const QUrl url(uri);
+    db.setHostName(url.host());
+    db.setPort(url.port());
+    db.setUserName(url.userName());
+    db.setDatabaseName(url.path().mid(1));
+    if (!db.open())
+        qWarning("PostgreSQL test cluster unreachable: %s", qPrintable(db.lastError().text()));
+    return db;
+}
 
 QString TestServer::newDatabase()
 {

@@ -3,6 +3,7 @@
 // demo data seeded on start. Stopped (and its folder removed) with the object.
 
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -58,6 +59,8 @@ public:
     QString storeUri() const;
     // A fresh, empty database on the cluster; the caller drops it with dropDatabase.
     static QString newDatabase();
+    // A connection to a database of the cluster (as newDatabase or storeUri name it), opened.
+    static QSqlDatabase openDatabase(const QString &uri, const QString &connectionName);
     static void dropDatabase(const QString &uri);
 
     // Everything the server printed since the object was made.
