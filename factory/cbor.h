@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QCborValue>
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringView>
@@ -27,6 +28,12 @@ public:
     void real(double v);
     void null() { m_out.append(char(0xf6)); }
     void boolean(bool b) { m_out.append(char(b ? 0xf5 : 0xf4)); }
+    void undefined() { m_out.append(char(0xf7)); }
+    void bytes(QByteArrayView b);
+    // Bytes that are CBOR already (one or more whole items).
+    void raw(QByteArrayView cbor) { m_out.append(cbor.data(), cbor.size()); }
+    // A whole value tree, as QCborValue::toCbor() writes it, without its stream writer.
+    void tree(const QCborValue &v);
     // A late-bound value: text, integer or double; anything else goes as its text.
     // An empty QVariant is "", as the late-bound caller has no null.
     void value(const QVariant &v);

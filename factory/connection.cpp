@@ -5,6 +5,11 @@
 
 #include <QtEndian>
 
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <poll.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace factory {
@@ -169,6 +174,27 @@ CborWriter &Connection::begin(QLatin1StringView op, int pairs)
     return m_writer;
 }
 
+// True when there is something to read (or the end of the stream) before the deadline.
+bool Connection::waitForAnswer(const QDeadlineTimer &deadline)
+{
+#if defined(Q_OS_UNIX)
+    if (!m_socket.isEncrypted()) {
+        // Unbuffered and plain, the socket holds nothing the kernel does not: one poll, where
+        // Qt's wait would ask the kernel for the count of waiting bytes as well.
+        pollfd p = {int(m_socket.socketDescriptor()), POLLIN, 0};
+        for (;;) {
+            const int n = ::poll(&p, 1, deadline.isForever() ? -1 : int(deadline.remainingTime()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n > 0;
+        }
+    }
+#endif
+    // Only wait for news when the socket holds nothing: what it has buffered already (more
+    // than one read takes) would not wake the wait again.
+    return m_socket.bytesAvailable() > 0 || m_socket.waitForReadyRead(int(deadline.remainingTime()));
+}
+
 CborReader &Connection::exchange(const CallInfo &info) { return exchange(info, m_callTimeout); }
 
 void Connection::broken(int number, const CallInfo &info, const QString &why)
@@ -210,9 +236,7 @@ CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
     qsizetype have = 0;
     qsizetype frameEnd = -1; // 4 + length, once the length is in
     for (;;) {
-        // Only wait for news when the socket holds nothing: what it has buffered already
-        // (more than one read takes) would not wake the wait again.
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(deadline.remainingTime())))
+        if (!waitForAnswer(deadline))
             fail();
         const qint64 n = m_socket.read(m_in.data() + have, m_in.size() - have);
         if (n < 0)

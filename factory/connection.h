@@ -90,6 +90,7 @@ public:
 
 private:
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
+    bool waitForAnswer(const QDeadlineTimer &deadline);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
 

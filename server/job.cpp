@@ -6,12 +6,14 @@
 #include "server/sqlutil.h"
 #include "server/store.h"
 #include "server/values.h"
+#include "factory/cbor.h"
 #include "factory/wire.h"
 
 #include <QCborArray>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QThread>
+#include <QtEndian>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -27,6 +29,7 @@ namespace {
 constexpr int DefaultBatchRows = 500;
 constexpr int MaxBatchRows = 10000;
 constexpr qsizetype BatchBytes = 64 * 1024;
+constexpr qsizetype KeptAnswerBytes = 256 * 1024; // a larger answer buffer is not kept
 
 QString textArg(const QCborMap &request, QLatin1StringView key)
 {
@@ -91,25 +94,68 @@ void Job::close()
 
 // The answer carries its request's number ahead of everything else, so that the client can
 // tell it from a stray one (and answers to requests sent ahead could be matched one day).
-static QByteArray answerFrame(const QCborValue &number, const QCborMap &body)
+// Written straight into the frame buffer the job keeps.
+void Job::answer(const QCborValue &number, const QCborValue &ok)
 {
-    if (!number.isInteger())
-        return wire::encode(body);
-    QCborMap answer;
-    answer.insert(u"n"_s, number);
-    for (auto it = body.begin(); it != body.end(); ++it)
-        answer.insert(it.key(), it.value());
-    return wire::encode(answer);
+    m_answer.resize(4);
+    wire::CborWriter w(m_answer);
+    const bool numbered = number.isInteger();
+    w.map(numbered ? 2 : 1);
+    if (numbered) {
+        w.key("n"_L1);
+        w.integer(number.toInteger());
+    }
+    w.key("ok"_L1);
+    if (m_rowsReady && ok.isMap()) {
+        const QCborMap body = ok.toMap();
+        w.map(quint64(body.size() + 1));
+        for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
+            w.tree(it.key());
+            w.tree(it.value());
+        }
+        w.key("rows"_L1);
+        w.raw(m_rows);
+    } else {
+        w.tree(ok);
+    }
+    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
 }
 
-QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
+void Job::answerError(const QCborValue &number, int code, const QString &description)
 {
+    m_answer.resize(4);
+    wire::CborWriter w(m_answer);
+    const bool numbered = number.isInteger();
+    w.map(numbered ? 2 : 1);
+    if (numbered) {
+        w.key("n"_L1);
+        w.integer(number.toInteger());
+    }
+    w.key("err"_L1);
+    w.array(2);
+    w.integer(code);
+    w.text(description);
+    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
+}
+
+void Job::answerSent()
+{
+    if (m_answer.capacity() > KeptAnswerBytes)
+        m_answer = QByteArray();
+    if (m_rows.capacity() > KeptAnswerBytes)
+        m_rows = QByteArray();
+}
+
+const QByteArray &Job::handle(const QCborMap &request, bool &closeAfter)
+{
+    m_rowsReady = false;
     const QCborValue number = request.value("n"_L1);
     const QCborValue opValue = request.value("op"_L1);
     if (!opValue.isString()) {
         closeAfter = true;
         log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));
-        return answerFrame(number, wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
+        answerError(number, Code::Protocol, u"Anfrage ohne 'op'"_s);
+        return m_answer;
     }
     const QString op = opValue.toString();
     // What failed, for the log: the op and the class, method or query it named.
@@ -123,20 +169,21 @@ QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
         return text;
     };
     try {
-        return answerFrame(number, wire::ok(dispatch(op, request, closeAfter)));
+        answer(number, dispatch(op, request, closeAfter));
     } catch (const Error &e) {
         // One pass: a "%3" in the client's text must not take the error number's place.
         log::line(u"job %1: %2 failed: error %3 %4"_s.arg(QString::number(m_number), what(),
                                                            QString::number(e.number()), e.description()));
-        return answerFrame(number, wire::error(e.number(), e.description()));
+        answerError(number, e.number(), e.description());
     } catch (const std::exception &e) {
         const QString text = QString::fromUtf8(e.what());
         log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(what(), text));
-        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler: "_s + text));
+        answerError(number, Code::Internal, u"Interner Fehler: "_s + text);
     } catch (...) {
         log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(what()));
-        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler"_s));
+        answerError(number, Code::Internal, u"Interner Fehler"_s);
     }
+    return m_answer;
 }
 
 QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &closeAfter)
@@ -284,22 +331,32 @@ const ClassDecl &Job::classOf(const QCborMap &request)
     return *decl;
 }
 
-void Job::readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more)
+// The rows go into m_rows as CBOR at once, without a value tree between: an array whose
+// count (four bytes, CBOR allows the longer form) is filled in at the end.
+void Job::readBatch(RowSource &rows, int batchSize, bool &more)
 {
+    m_rowsReady = false;
+    m_rows.resize(0);
+    m_rows.append(char(0x9a));
+    m_rows.append(4, '\0');
+    wire::CborWriter w(m_rows);
     qsizetype bytes = 0;
-    QVariantList row;
+    int count = 0;
+    QVariantList &row = m_row;
     more = true;
-    while (out.size() < batchSize && bytes < BatchBytes) {
+    while (count < batchSize && bytes < BatchBytes) {
         if (!rows.next(row)) {
             more = false;
-            return;
+            break;
         }
         bytes += rowBytes(row);
-        QCborArray cells;
+        w.array(quint64(row.size()));
         for (const QVariant &v : std::as_const(row))
-            cells.append(values::toCbor(v));
-        out.append(cells);
+            values::writeCbor(w, v);
+        ++count;
     }
+    qToBigEndian<quint32>(quint32(count), m_rows.data() + 1);
+    m_rowsReady = true;
 }
 
 static int batchSizeOf(const QCborMap &request)
@@ -328,19 +385,18 @@ QCborValue Job::query(const QCborMap &request)
     QCborMap answer;
     std::unique_ptr<RowSource> rows;
     auto run = [&] {
-        QCborArray batch;
         bool more = false;
         try {
             rows = it.value()(*this, args);
             if (!rows)
                 rows = rowsFromList(0, {});
-            readBatch(*rows, batchSize, batch, more);
+            readBatch(*rows, batchSize, more);
         } catch (...) {
+            m_rowsReady = false;
             rows.reset(); // its statement ends before anything is undone
             throw;
         }
         answer.insert(u"c"_s, rows->columnCount());
-        answer.insert(u"rows"_s, batch);
         answer.insert(u"more"_s, more);
         if (!more)
             rows.reset();
@@ -375,13 +431,11 @@ QCborValue Job::next(const QCborMap &request)
     if (!h.isInteger() || it == m_resultSets.end())
         throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
                                          + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
-    QCborArray batch;
     bool more = false;
-    readBatch(*it->second, batchSizeOf(request), batch, more);
+    readBatch(*it->second, batchSizeOf(request), more);
     if (!more)
         dropResultSet(it);
     QCborMap answer;
-    answer.insert(u"rows"_s, batch);
     answer.insert(u"more"_s, more);
     return answer;
 }
