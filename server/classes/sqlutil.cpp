@@ -1,6 +1,7 @@
 #include "server/classes/sqlutil.h"
 
 #include "server/classes/tables.h"
+#include "server/sqlutil.h"
 
 #include <QSqlError>
 
@@ -65,7 +66,13 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
-    QSqlQuery q = exec(db, sql, binds);
+    // Kept prepared: a method that reads one value is called often (GetMode, look-ups).
+    QSqlQuery &q = sql::prepared(db, sql);
+    sql::Finish finish(q);
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, bindable(binds[i]));
+    if (!q.exec())
+        storageFailure(q, sql);
     return q.next() ? q.value(0) : QVariant();
 }
 
