@@ -29,6 +29,7 @@ namespace {
 constexpr int DefaultBatchRows = 500;
 constexpr int MaxBatchRows = 10000;
 constexpr qsizetype BatchBytes = 64 * 1024;
+constexpr qint64 PeerProbeMsec = 50;
 constexpr qsizetype KeptAnswerBytes = 256 * 1024; // a larger answer buffer is not kept
 
 QString textArg(const QCborMap &request, QLatin1StringView key)
@@ -106,7 +107,9 @@ void Job::answer(const QCborValue &number, const QCborValue &ok)
         w.integer(number.toInteger());
     }
     w.key("ok"_L1);
-    if (m_rowsReady && ok.isMap()) {
+    if (m_okReady) {
+        w.raw(m_ok);
+    } else if (m_rowsReady && ok.isMap()) {
         const QCborMap body = ok.toMap();
         w.map(quint64(body.size() + 1));
         for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
@@ -144,11 +147,14 @@ void Job::answerSent()
         m_answer = QByteArray();
     if (m_rows.capacity() > KeptAnswerBytes)
         m_rows = QByteArray();
+    if (m_ok.capacity() > KeptAnswerBytes)
+        m_ok = QByteArray();
 }
 
 const QByteArray &Job::handle(const QCborMap &request, bool &closeAfter)
 {
     m_rowsReady = false;
+    m_okReady = false;
     const QCborValue number = request.value("n"_L1);
     const QCborValue opValue = request.value("op"_L1);
     if (!opValue.isString()) {
@@ -214,7 +220,11 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
     detachSqlRowSources(m_db.driver());
     if (op == "open"_L1) {
         const ClassDecl &decl = classOf(request);
-        return m_objects.open(decl, textArg(request, "id"_L1));
+        m_ok.resize(0);
+        wire::CborWriter w(m_ok);
+        m_objects.open(decl, textArg(request, "id"_L1), w);
+        m_okReady = true;
+        return {};
     }
     if (op == "save"_L1) {
         const ClassDecl &decl = classOf(request);
@@ -547,7 +557,7 @@ QString Job::xecute(const QString &line)
     if (m_lineDepth == 0) {
         m_lineClock.start();
         m_lockWaitMsec = 0;
-        m_nextPeerProbe = 0;
+        m_nextPeerProbe = PeerProbeMsec; // a short line, most of them, asks the socket nothing
     }
     ++m_lineDepth;
     struct Leave
@@ -565,7 +575,7 @@ QString Job::interruption()
         return u"die Zeile läuft länger als %1 s"_s.arg(m_server.lineTimeMsec / 1000.0);
     // A look at the socket costs a system call: a few times a second is enough.
     if (m_peerGone && elapsed >= m_nextPeerProbe) {
-        m_nextPeerProbe = elapsed + 50;
+        m_nextPeerProbe = elapsed + PeerProbeMsec;
         if (m_peerGone())
             return u"die Verbindung zum Client ist getrennt"_s;
     }

@@ -132,6 +132,8 @@ private:
     QByteArray m_answer; // the frame of the last answer, its buffer kept for the next
     QByteArray m_rows;   // the rows of a query or next answer, as CBOR already
     bool m_rowsReady = false;
+    QByteArray m_ok;       // an ok value written as CBOR already (open)
+    bool m_okReady = false;
     QVariantList m_row;  // a row on its way into m_rows
     QString m_user;          // signed in as; see server/access.h
     int m_wrongPasswords = 0; // in a row

@@ -11,7 +11,8 @@ using namespace Qt::StringLiterals;
 
 namespace server {
 
-void Transactions::exec(const QString &text) { sql::exec(m_db, text); }
+// Kept prepared: BEGIN and COMMIT go with every call.
+void Transactions::exec(const QString &text) { sql::exec(sql::prepared(m_db, text)); }
 
 void Transactions::rollbackAll() noexcept
 {
