@@ -114,16 +114,12 @@ bool ObjectLayer::load(ClassInfo &info, const QString &id, QVariantList &values)
         key = id;
     }
     QSqlQuery &q = sql::prepared(m_ctx.db(), info.select);
-    q.bindValue(0, key);
-    sql::exec(q);
-    sql::Finish finish(q);
-    if (!q.next())
+    if (!sql::firstRow(q, {key}, values))
         return false;
     const int n = int(info.decl->properties.size());
-    values.clear();
-    values.reserve(n);
-    for (int i = 0; i < n; ++i)
-        values.append(rawValue(q.value(i)));
+    values.resize(n);
+    for (QVariant &v : values)
+        v = rawValue(v);
     return true;
 }
 

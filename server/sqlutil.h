@@ -20,6 +20,11 @@ QSqlQuery &prepared(const QSqlDatabase &db, const QString &text);
 void dropPrepared(const QString &connectionName);
 
 void exec(QSqlQuery &query);                       // prepared: throws factory::Error 4000
+// Binds, runs and reads the first row of a prepared statement (false: no row), and leaves it
+// finished. On SQLite straight through its C interface: Qt's driver builds a record of the
+// column names and types anew on every run, which costs a one-row read more than the read.
+// The values are those QSqlQuery::value() gives.
+bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row);
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
 

@@ -68,12 +68,12 @@ QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
     // Kept prepared: a method that reads one value is called often (GetMode, look-ups).
     QSqlQuery &q = sql::prepared(db, sql);
-    sql::Finish finish(q);
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, bindable(binds[i]));
-    if (!q.exec())
-        storageFailure(q, sql);
-    return q.next() ? q.value(0) : QVariant();
+    QVariantList bound;
+    bound.reserve(binds.size());
+    for (const QVariant &b : binds)
+        bound.append(bindable(b));
+    QVariantList row;
+    return sql::firstRow(q, bound, row) ? row.value(0) : QVariant();
 }
 
 std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const QVariantList &binds)
