@@ -24,6 +24,11 @@ public:
     void array(quint64 items) { head(4, items); }
     void key(QLatin1StringView ascii); // ASCII only, as all protocol keys are
     void text(QStringView s);
+    void utf8(QByteArrayView s) // text that is UTF-8 already
+    {
+        head(3, quint64(s.size()));
+        m_out.append(s.data(), s.size());
+    }
     void integer(qint64 v);
     void real(double v);
     void null() { m_out.append(char(0xf6)); }

@@ -54,14 +54,6 @@ QVariantList argList(const QCborMap &request, const QString &what)
     return values::listFromCbor(a);
 }
 
-// Rough size of a row on the wire, to cut batches at about 64 KiB.
-qsizetype rowBytes(const QVariantList &row)
-{
-    qsizetype n = 2;
-    for (const QVariant &v : row)
-        n += v.typeId() == QMetaType::QString ? v.toString().size() + 3 : 9;
-    return n;
-}
 } // namespace
 
 Job::Job(ServerContext &server, int number) : m_server(server), m_number(number), m_objects(*this) {}
@@ -352,17 +344,14 @@ void Job::readBatch(RowSource &rows, int batchSize, bool &more)
     wire::CborWriter w(m_rows);
     qsizetype bytes = 0;
     int count = 0;
-    QVariantList &row = m_row;
     more = true;
     while (count < batchSize && bytes < BatchBytes) {
-        if (!rows.next(row)) {
+        const qsizetype size = rows.writeNext(w);
+        if (size < 0) {
             more = false;
             break;
         }
-        bytes += rowBytes(row);
-        w.array(quint64(row.size()));
-        for (const QVariant &v : std::as_const(row))
-            values::writeCbor(w, v);
+        bytes += size;
         ++count;
     }
     qToBigEndian<quint32>(quint32(count), m_rows.data() + 1);

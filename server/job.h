@@ -134,7 +134,6 @@ private:
     bool m_rowsReady = false;
     QByteArray m_ok;       // an ok value written as CBOR already (open)
     bool m_okReady = false;
-    QVariantList m_row;  // a row on its way into m_rows
     QString m_user;          // signed in as; see server/access.h
     int m_wrongPasswords = 0; // in a row
 };

@@ -58,7 +58,6 @@ QSqlQuery &prepared(const QSqlDatabase &db, const QString &text)
 
 void dropPrepared(const QString &connectionName) { t_prepared.remove(connectionName); }
 
-namespace {
 sqlite3_stmt *sqliteStatement(const QSqlQuery &query)
 {
     const QSqlResult *result = query.result();
@@ -67,6 +66,27 @@ sqlite3_stmt *sqliteStatement(const QSqlQuery &query)
         return nullptr;
     return *static_cast<sqlite3_stmt *const *>(handle.constData());
 }
+
+// As Qt's driver reads a cell (its default precision: a real as a double).
+QVariant sqliteCell(sqlite3_stmt *stmt, int i)
+{
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(stmt, i);
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+    default: {
+        const auto *text = static_cast<const QChar *>(sqlite3_column_text16(stmt, i));
+        return QString(text, sqlite3_column_bytes16(stmt, i) / qsizetype(sizeof(QChar)));
+    }
+    }
+}
+
+namespace {
 
 int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
 {
@@ -97,25 +117,6 @@ int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
     default: {
         const QString t = v.toString();
         return sqlite3_bind_text16(stmt, at, t.utf16(), int(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-    }
-    }
-}
-
-// As Qt's driver reads a cell (its default precision: a real as a double).
-QVariant cell(sqlite3_stmt *stmt, int i)
-{
-    switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_INTEGER:
-        return qint64(sqlite3_column_int64(stmt, i));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt, i);
-    case SQLITE_NULL:
-        return QVariant(QMetaType::fromType<QString>());
-    case SQLITE_BLOB:
-        return QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
-    default: {
-        const auto *text = static_cast<const QChar *>(sqlite3_column_text16(stmt, i));
-        return QString(text, sqlite3_column_bytes16(stmt, i) / qsizetype(sizeof(QChar)));
     }
     }
 }
@@ -161,7 +162,7 @@ bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
     row.clear();
     row.reserve(n);
     for (int i = 0; i < n; ++i)
-        row.append(cell(stmt, i));
+        row.append(sqliteCell(stmt, i));
     sqlite3_reset(stmt); // ends the read: no snapshot stays open
     sqlite3_clear_bindings(stmt);
     return true;

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3_stmt;
+
 namespace server::sql {
 
 // An identifier for SQL text: always quoted, quotes doubled. Only names from the
@@ -25,6 +27,10 @@ void exec(QSqlQuery &query);                       // prepared: throws factory::
 // column names and types anew on every run, which costs a one-row read more than the read.
 // The values are those QSqlQuery::value() gives.
 bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row);
+// The SQLite statement under a query; null on another driver.
+sqlite3_stmt *sqliteStatement(const QSqlQuery &query);
+// Column i of the row the statement stands on, as QSqlQuery::value(i) gives it.
+QVariant sqliteCell(sqlite3_stmt *stmt, int i);
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
 
