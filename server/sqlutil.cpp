@@ -130,6 +130,22 @@ int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
 }
 } // namespace
 
+void run(QSqlQuery &query)
+{
+    sqlite3_stmt *stmt = sqliteStatement(query);
+    if (!stmt) {
+        exec(query);
+        query.finish();
+        return;
+    }
+    query.finish();
+    sqlite3_reset(stmt);
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        sqliteFailure(stmt, rc, query.lastQuery());
+    sqlite3_reset(stmt);
+}
+
 bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
 {
     sqlite3_stmt *stmt = sqliteStatement(query);

@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 namespace server {
 
 // Kept prepared: BEGIN and COMMIT go with every call.
-void Transactions::exec(const QString &text) { sql::exec(sql::prepared(m_db, text)); }
+void Transactions::exec(const QString &text) { sql::run(sql::prepared(m_db, text)); }
 
 void Transactions::rollbackAll() noexcept
 {
