@@ -2,6 +2,8 @@
 
 #include "factory/error.h"
 
+#include <QCborArray>
+#include <QCborMap>
 #include <QVariantList>
 #include <QVariantMap>
 #include <QtEndian>
@@ -148,6 +150,59 @@ void CborWriter::real(double v)
     quint64 bits;
     std::memcpy(&bits, &v, 8);
     qToBigEndian<quint64>(bits, m_out.data() + at + 1);
+}
+
+void CborWriter::bytes(QByteArrayView b)
+{
+    head(2, quint64(b.size()));
+    m_out.append(b.data(), b.size());
+}
+
+void CborWriter::tree(const QCborValue &v)
+{
+    switch (v.type()) {
+    case QCborValue::Integer:
+        integer(v.toInteger());
+        return;
+    case QCborValue::String:
+        text(v.toString());
+        return;
+    case QCborValue::Double:
+        real(v.toDouble());
+        return;
+    case QCborValue::Null:
+        null();
+        return;
+    case QCborValue::Undefined:
+        undefined();
+        return;
+    case QCborValue::True:
+    case QCborValue::False:
+        boolean(v.isTrue());
+        return;
+    case QCborValue::ByteArray:
+        bytes(v.toByteArray());
+        return;
+    case QCborValue::Array: {
+        const QCborArray a = v.toArray();
+        array(quint64(a.size()));
+        for (const QCborValue &item : a)
+            tree(item);
+        return;
+    }
+    case QCborValue::Map: {
+        const QCborMap m = v.toMap();
+        map(quint64(m.size()));
+        for (auto it = m.constBegin(); it != m.constEnd(); ++it) {
+            tree(it.key());
+            tree(it.value());
+        }
+        return;
+    }
+    default: // tags and the rest, which no answer carries: as Qt writes them
+        raw(v.toCbor());
+        return;
+    }
 }
 
 void CborWriter::value(const QVariant &v)

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QCborValue>
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringView>
@@ -23,10 +24,21 @@ public:
     void array(quint64 items) { head(4, items); }
     void key(QLatin1StringView ascii); // ASCII only, as all protocol keys are
     void text(QStringView s);
+    void utf8(QByteArrayView s) // text that is UTF-8 already
+    {
+        head(3, quint64(s.size()));
+        m_out.append(s.data(), s.size());
+    }
     void integer(qint64 v);
     void real(double v);
     void null() { m_out.append(char(0xf6)); }
     void boolean(bool b) { m_out.append(char(b ? 0xf5 : 0xf4)); }
+    void undefined() { m_out.append(char(0xf7)); }
+    void bytes(QByteArrayView b);
+    // Bytes that are CBOR already (one or more whole items).
+    void raw(QByteArrayView cbor) { m_out.append(cbor.data(), cbor.size()); }
+    // A whole value tree, as QCborValue::toCbor() writes it, without its stream writer.
+    void tree(const QCborValue &v);
     // A late-bound value: text, integer or double; anything else goes as its text.
     // An empty QVariant is "", as the late-bound caller has no null.
     void value(const QVariant &v);

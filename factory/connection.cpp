@@ -6,6 +6,10 @@
 #include <QtEndian>
 
 #include <cstring>
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <poll.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -176,6 +180,27 @@ CborWriter &Connection::begin(QLatin1StringView op, int pairs)
     return m_writer;
 }
 
+// True when there is something to read (or the end of the stream) before the deadline.
+bool Connection::waitForAnswer(const QDeadlineTimer &deadline)
+{
+#if defined(Q_OS_UNIX)
+    if (!m_socket.isEncrypted()) {
+        // Unbuffered and plain, the socket holds nothing the kernel does not: one poll, where
+        // Qt's wait would ask the kernel for the count of waiting bytes as well.
+        pollfd p = {int(m_socket.socketDescriptor()), POLLIN, 0};
+        for (;;) {
+            const int n = ::poll(&p, 1, deadline.isForever() ? -1 : int(deadline.remainingTime()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n > 0;
+        }
+    }
+#endif
+    // Only wait for news when the socket holds nothing: what it has buffered already (more
+    // than one read takes) would not wake the wait again.
+    return m_socket.bytesAvailable() > 0 || m_socket.waitForReadyRead(int(deadline.remainingTime()));
+}
+
 CborReader &Connection::exchange(const CallInfo &info) { return exchange(info, m_callTimeout); }
 
 void Connection::broken(int number, const CallInfo &info, const QString &why)
@@ -314,9 +339,7 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
         // Grows with what arrives, not with what the length announces.
         if (m_inHave == m_in.size())
             m_in.resize(frameEnd >= 0 ? qMax(m_in.size() + 1, qMin(frameEnd, 2 * m_in.size())) : 2 * m_in.size());
-        // Only wait for news when the socket holds nothing: what it has buffered already
-        // (more than one read takes) would not wake the wait again.
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(deadline.remainingTime())))
+        if (!waitForAnswer(deadline))
             fail();
         const qint64 n = m_socket.read(m_in.data() + m_inHave, m_in.size() - m_inHave);
         if (n < 0)

@@ -124,6 +124,7 @@ private:
     // Places m_reader on the "ok" value of the frame just read, the answer to `number`; or
     // answers the error the server sent (after 1000–1003 the connection is closed).
     std::optional<Error> answer(const CallInfo &info, qint64 number, qsizetype frameEnd);
+    bool waitForAnswer(const QDeadlineTimer &deadline);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
 

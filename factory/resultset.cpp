@@ -34,7 +34,10 @@ struct ResultSet::Private
     {
         cells.clear();
         rows = 0;
-        for (auto a = r.enterArray(); r.more(a);) {
+        auto a = r.enterArray();
+        if (columns > 0 && a.remaining > 0)
+            cells.reserve(size_t(qMin<qint64>(a.remaining, 10000)) * size_t(columns));
+        while (r.more(a)) {
             const size_t first = cells.size();
             for (auto c = r.enterArray(); r.more(c);) {
                 if (columns == 0 || cells.size() - first < size_t(columns))

@@ -18,15 +18,20 @@ class FrameReader
 {
 public:
     enum class Status { Message, NeedMore, TooLarge, Malformed };
-    void append(const QByteArray &bytes) { m_buffer.append(bytes); }
+    void append(const QByteArray &bytes);
+    // Room for `size` more bytes, to receive into without a copy; commit() takes the count
+    // that was written there.
+    char *space(qsizetype size);
+    void commit(qsizetype count) { m_end += count; }
     // Takes the next whole frame off the buffer. After TooLarge or Malformed the stream is
     // out of step and must be closed.
     Status next(QCborMap &message);
-    qsizetype buffered() const { return m_buffer.size() - m_pos; }
+    qsizetype buffered() const { return m_end - m_pos; }
 
 private:
-    QByteArray m_buffer;
+    QByteArray m_buffer; // [m_pos, m_end) unread
     qsizetype m_pos = 0;
+    qsizetype m_end = 0;
 };
 
 // Answers.

@@ -23,6 +23,10 @@
 #include <mutex>
 #include <optional>
 
+namespace wire {
+class CborWriter;
+}
+
 namespace server {
 
 class Job;
@@ -82,6 +86,9 @@ public:
     virtual ~RowSource() = default;
     virtual int columnCount() const = 0;
     virtual bool next(QVariantList &row) = 0; // false at the end
+    // The next row straight onto the wire, as an array of what values::writeCbor makes of
+    // next()'s values; its size there, about, or -1 at the end.
+    virtual qsizetype writeNext(wire::CborWriter &out);
     // What the rows still to be read hold in memory (about); a streaming statement holds none.
     virtual qint64 heldBytes() const { return 0; }
 };

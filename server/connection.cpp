@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -66,6 +67,14 @@ ConnectionThread::~ConnectionThread()
         m_thread.join();
 }
 
+void ConnectionThread::stop()
+{
+    std::lock_guard lock(m_gate.mutex);
+    m_gate.stopping = true;
+    if (m_gate.blocked)
+        ::shutdown(m_fd, SHUT_RD);
+}
+
 void ConnectionThread::start() { m_thread = std::thread([this] { run(); }); }
 
 void ConnectionThread::run()
@@ -91,11 +100,15 @@ void ConnectionThread::serve()
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     log::line(u"job %1: connection from %2 opened"_s.arg(m_jobNumber).arg(peerOf(m_fd)));
 
-    Link link(m_fd, m_stopFd);
+    // Blocking: the wait between calls is recv alone (see ReceiveGate); every send and
+    // every wait with a time limit says MSG_DONTWAIT or polls.
+    if (const int flags = ::fcntl(m_fd, F_GETFL); flags >= 0 && (flags & O_NONBLOCK))
+        ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
+    Link link(m_fd, m_stopFd, &m_gate);
     Job job(m_server, m_jobNumber);
     job.setPeerGone([fd = m_fd] { return peerGone(fd); });
     wire::FrameReader reader;
-    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    constexpr qsizetype ReadSize = 64 * 1024;
     // A stranger may not hold a connection, its thread and its memory for long.
     const QDeadlineTimer helloDeadline(m_server.helloTimeoutMsec);
     qsizetype beforeHello = 0;
@@ -106,7 +119,8 @@ void ConnectionThread::serve()
         qsizetype n = 0;
         const Link::Read read = stranger && helloDeadline.hasExpired()
                                     ? Link::Read::Timeout
-                                    : link.receive(buffer, n, stranger ? helloTimeLeft() : job.idleWaitMsec());
+                                    : link.receive(reader.space(ReadSize), ReadSize, n,
+                                                   stranger ? helloTimeLeft() : job.idleWaitMsec());
         if (read == Link::Read::Timeout && !stranger) {
             job.idleTimeout();
             continue;
@@ -127,7 +141,7 @@ void ConnectionThread::serve()
                 wire::error(factory::ErrorCode::Protocol, u"Vor der Anmeldung ('hello') höchstens 64 KiB"_s)));
             break;
         }
-        reader.append(QByteArrayView(buffer.constData(), n).toByteArray());
+        reader.commit(n);
         for (;;) {
             QCborMap message;
             const wire::FrameReader::Status status = reader.next(message);
@@ -156,7 +170,7 @@ void ConnectionThread::serve()
                 }
             }
             bool closeAfter = false;
-            const QByteArray answer = job.handle(message, closeAfter);
+            const QByteArray &answer = job.handle(message, closeAfter);
             if (closeAfter) {
                 link.answerAndClose(answer);
                 open = false;
@@ -166,7 +180,9 @@ void ConnectionThread::serve()
             // a client that looks at the run records right after the answer finds them, and
             // a client gone before its answer does not lose them.
             job.afterAnswer();
-            if (!link.sendAll(answer)) {
+            const bool sent = link.sendAll(answer);
+            job.answerSent();
+            if (!sent) {
                 open = false;
                 break;
             }

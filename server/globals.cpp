@@ -48,13 +48,10 @@ QString subtreeEnd(const QString &key)
 std::optional<QString> get(QSqlDatabase db, const QString &name, const QStringList &subscripts)
 {
     QSqlQuery &q = sql::prepared(db, u"SELECT value FROM globals WHERE name=? AND key=?"_s);
-    q.bindValue(0, name);
-    q.bindValue(1, encodeKey(subscripts));
-    sql::exec(q);
-    sql::Finish finish(q);
-    if (!q.next())
+    thread_local QVariantList row;
+    if (!sql::firstRow(q, {name, encodeKey(subscripts)}, row))
         return std::nullopt;
-    return q.value(0).toString();
+    return row.value(0).toString();
 }
 
 void set(QSqlDatabase db, const QString &name, const QStringList &subscripts, const QString &value)

@@ -6,6 +6,7 @@
 #include "server/sqlutil.h"
 #include "server/store.h"
 #include "server/values.h"
+#include "factory/cbor.h"
 #include "factory/wire.h"
 
 #include <QCborArray>
@@ -13,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QThread>
+#include <QtEndian>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -28,6 +30,8 @@ namespace {
 constexpr int DefaultBatchRows = 500;
 constexpr int MaxBatchRows = 10000;
 constexpr qsizetype BatchBytes = 64 * 1024;
+constexpr qint64 PeerProbeMsec = 50;
+constexpr qsizetype KeptAnswerBytes = 256 * 1024; // a larger answer buffer is not kept
 
 QString textArg(const QCborMap &request, QLatin1StringView key)
 {
@@ -51,14 +55,6 @@ QVariantList argList(const QCborMap &request, const QString &what)
     return values::listFromCbor(a);
 }
 
-// Rough size of a row on the wire, to cut batches at about 64 KiB.
-qsizetype rowBytes(const QVariantList &row)
-{
-    qsizetype n = 2;
-    for (const QVariant &v : row)
-        n += v.typeId() == QMetaType::QString ? v.toString().size() + 3 : 9;
-    return n;
-}
 } // namespace
 
 Job::Job(ServerContext &server, int number) : m_server(server), m_number(number), m_objects(*this) {}
@@ -92,25 +88,73 @@ void Job::close()
 
 // The answer carries its request's number ahead of everything else, so that the client can
 // tell it from a stray one (and answers to requests sent ahead could be matched one day).
-static QByteArray answerFrame(const QCborValue &number, const QCborMap &body)
+// Written straight into the frame buffer the job keeps.
+void Job::answer(const QCborValue &number, const QCborValue &ok)
 {
-    if (!number.isInteger())
-        return wire::encode(body);
-    QCborMap answer;
-    answer.insert(u"n"_s, number);
-    for (auto it = body.begin(); it != body.end(); ++it)
-        answer.insert(it.key(), it.value());
-    return wire::encode(answer);
+    m_answer.resize(4);
+    wire::CborWriter w(m_answer);
+    const bool numbered = number.isInteger();
+    w.map(numbered ? 2 : 1);
+    if (numbered) {
+        w.key("n"_L1);
+        w.integer(number.toInteger());
+    }
+    w.key("ok"_L1);
+    if (m_okReady) {
+        w.raw(m_ok);
+    } else if (m_rowsReady && ok.isMap()) {
+        const QCborMap body = ok.toMap();
+        w.map(quint64(body.size() + 1));
+        for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
+            w.tree(it.key());
+            w.tree(it.value());
+        }
+        w.key("rows"_L1);
+        w.raw(m_rows);
+    } else {
+        w.tree(ok);
+    }
+    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
 }
 
-QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
+void Job::answerError(const QCborValue &number, int code, const QString &description)
 {
+    m_answer.resize(4);
+    wire::CborWriter w(m_answer);
+    const bool numbered = number.isInteger();
+    w.map(numbered ? 2 : 1);
+    if (numbered) {
+        w.key("n"_L1);
+        w.integer(number.toInteger());
+    }
+    w.key("err"_L1);
+    w.array(2);
+    w.integer(code);
+    w.text(description);
+    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
+}
+
+void Job::answerSent()
+{
+    if (m_answer.capacity() > KeptAnswerBytes)
+        m_answer = QByteArray();
+    if (m_rows.capacity() > KeptAnswerBytes)
+        m_rows = QByteArray();
+    if (m_ok.capacity() > KeptAnswerBytes)
+        m_ok = QByteArray();
+}
+
+const QByteArray &Job::handle(const QCborMap &request, bool &closeAfter)
+{
+    m_rowsReady = false;
+    m_okReady = false;
     const QCborValue number = request.value("n"_L1);
     const QCborValue opValue = request.value("op"_L1);
     if (!opValue.isString()) {
         closeAfter = true;
         log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));
-        return answerFrame(number, wire::error(Code::Protocol, u"Anfrage ohne 'op'"_s));
+        answerError(number, Code::Protocol, u"Anfrage ohne 'op'"_s);
+        return m_answer;
     }
     const QString op = opValue.toString();
     // What failed, for the log: the op and the class, method or query it named.
@@ -124,20 +168,21 @@ QByteArray Job::handle(const QCborMap &request, bool &closeAfter)
         return text;
     };
     try {
-        return answerFrame(number, wire::ok(dispatch(op, request, closeAfter)));
+        answer(number, dispatch(op, request, closeAfter));
     } catch (const Error &e) {
         // One pass: a "%3" in the client's text must not take the error number's place.
         log::line(u"job %1: %2 failed: error %3 %4"_s.arg(QString::number(m_number), what(),
                                                            QString::number(e.number()), e.description()));
-        return answerFrame(number, wire::error(e.number(), e.description()));
+        answerError(number, e.number(), e.description());
     } catch (const std::exception &e) {
         const QString text = QString::fromUtf8(e.what());
         log::line(u"job %1: %2 failed: internal error %3"_s.arg(m_number).arg(what(), text));
-        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler: "_s + text));
+        answerError(number, Code::Internal, u"Interner Fehler: "_s + text);
     } catch (...) {
         log::line(u"job %1: %2 failed: internal error"_s.arg(m_number).arg(what()));
-        return answerFrame(number, wire::error(Code::Internal, u"Interner Fehler"_s));
+        answerError(number, Code::Internal, u"Interner Fehler"_s);
     }
+    return m_answer;
 }
 
 QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &closeAfter)
@@ -168,7 +213,11 @@ QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &close
     detachSqlRowSources(m_db.driver());
     if (op == "open"_L1) {
         const ClassDecl &decl = classOf(request);
-        return m_objects.open(decl, textArg(request, "id"_L1));
+        m_ok.resize(0);
+        wire::CborWriter w(m_ok);
+        m_objects.open(decl, textArg(request, "id"_L1), w);
+        m_okReady = true;
+        return {};
     }
     if (op == "save"_L1) {
         const ClassDecl &decl = classOf(request);
@@ -296,22 +345,29 @@ const ClassDecl &Job::classOf(const QCborMap &request)
     return *decl;
 }
 
-void Job::readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more)
+// The rows go into m_rows as CBOR at once, without a value tree between: an array whose
+// count (four bytes, CBOR allows the longer form) is filled in at the end.
+void Job::readBatch(RowSource &rows, int batchSize, bool &more)
 {
+    m_rowsReady = false;
+    m_rows.resize(0);
+    m_rows.append(char(0x9a));
+    m_rows.append(4, '\0');
+    wire::CborWriter w(m_rows);
     qsizetype bytes = 0;
-    QVariantList row;
+    int count = 0;
     more = true;
-    while (out.size() < batchSize && bytes < BatchBytes) {
-        if (!rows.next(row)) {
+    while (count < batchSize && bytes < BatchBytes) {
+        const qsizetype size = rows.writeNext(w);
+        if (size < 0) {
             more = false;
-            return;
+            break;
         }
-        bytes += rowBytes(row);
-        QCborArray cells;
-        for (const QVariant &v : std::as_const(row))
-            cells.append(values::toCbor(v));
-        out.append(cells);
+        bytes += size;
+        ++count;
     }
+    qToBigEndian<quint32>(quint32(count), m_rows.data() + 1);
+    m_rowsReady = true;
 }
 
 static int batchSizeOf(const QCborMap &request)
@@ -340,19 +396,18 @@ QCborValue Job::query(const QCborMap &request)
     QCborMap answer;
     std::unique_ptr<RowSource> rows;
     auto run = [&] {
-        QCborArray batch;
         bool more = false;
         try {
             rows = it.value()(*this, args);
             if (!rows)
                 rows = rowsFromList(0, {});
-            readBatch(*rows, batchSize, batch, more);
+            readBatch(*rows, batchSize, more);
         } catch (...) {
+            m_rowsReady = false;
             rows.reset(); // its statement ends before anything is undone
             throw;
         }
         answer.insert(u"c"_s, rows->columnCount());
-        answer.insert(u"rows"_s, batch);
         answer.insert(u"more"_s, more);
         if (!more)
             rows.reset();
@@ -387,13 +442,11 @@ QCborValue Job::next(const QCborMap &request)
     if (!h.isInteger() || it == m_resultSets.end())
         throw Error(Code::BadHandle, u"Ergebnismenge "_s + h.toVariant().toString()
                                          + u" ist unbekannt, geschlossen oder gehört einem anderen Job"_s);
-    QCborArray batch;
     bool more = false;
-    readBatch(*it->second, batchSizeOf(request), batch, more);
+    readBatch(*it->second, batchSizeOf(request), more);
     if (!more)
         dropResultSet(it);
     QCborMap answer;
-    answer.insert(u"rows"_s, batch);
     answer.insert(u"more"_s, more);
     return answer;
 }
@@ -505,7 +558,7 @@ QString Job::xecute(const QString &line)
     if (m_lineDepth == 0) {
         m_lineClock.start();
         m_lockWaitMsec = 0;
-        m_nextPeerProbe = 0;
+        m_nextPeerProbe = PeerProbeMsec; // a short line, most of them, asks the socket nothing
     }
     ++m_lineDepth;
     struct Leave
@@ -523,7 +576,7 @@ QString Job::interruption()
         return u"die Zeile läuft länger als %1 s"_s.arg(m_server.lineTimeMsec / 1000.0);
     // A look at the socket costs a system call: a few times a second is enough.
     if (m_peerGone && elapsed >= m_nextPeerProbe) {
-        m_nextPeerProbe = elapsed + 50;
+        m_nextPeerProbe = elapsed + PeerProbeMsec;
         if (m_peerGone())
             return u"die Verbindung zum Client ist getrennt"_s;
     }

@@ -26,8 +26,11 @@ public:
     ~Job() override;
     Q_DISABLE_COPY_MOVE(Job)
 
-    // Answers one request as a whole frame. closeAfter: the connection ends after it.
-    QByteArray handle(const QCborMap &request, bool &closeAfter);
+    // Answers one request as a whole frame, valid until the next call. closeAfter: the
+    // connection ends after it.
+    const QByteArray &handle(const QCborMap &request, bool &closeAfter);
+    // The answer is out: a large one's buffer is given back.
+    void answerSent();
     // Once the call is answered: records and starts the batch runs its committed work asked for.
     void afterAnswer();
     // The connection is gone: undo an open transaction, release everything.
@@ -92,7 +95,9 @@ private:
     template<typename Work>
     QCborValue inCall(Work &&work);
     void abandonCall(size_t pendingMark);
-    void readBatch(RowSource &rows, int batchSize, QCborArray &out, bool &more);
+    void readBatch(RowSource &rows, int batchSize, bool &more);
+    void answer(const QCborValue &number, const QCborValue &ok);
+    void answerError(const QCborValue &number, int code, const QString &description);
     QSqlDatabase queryConnection();
 
     ServerContext &m_server;
@@ -125,6 +130,11 @@ private:
     qint64 m_lockWaitMsec = 0;           // of the running line, waiting for the write lock
     int m_lineDepth = 0;                 // a class method may run a line inside a line
     std::function<bool()> m_peerGone;
+    QByteArray m_answer; // the frame of the last answer, its buffer kept for the next
+    QByteArray m_rows;   // the rows of a query or next answer, as CBOR already
+    bool m_rowsReady = false;
+    QByteArray m_ok;       // an ok value written as CBOR already (open)
+    bool m_okReady = false;
     QString m_user;          // signed in as; see server/access.h
     int m_wrongPasswords = 0; // in a row
 };

@@ -37,7 +37,7 @@ int remaining(const QDeadlineTimer &deadline)
 
 } // namespace
 
-Link::Link(int fd, int stopFd) : m_fd(fd), m_stopFd(stopFd) {}
+Link::Link(int fd, int stopFd, ReceiveGate *gate) : m_fd(fd), m_stopFd(stopFd), m_gate(gate) {}
 
 Link::~Link()
 {
@@ -49,12 +49,52 @@ Link::~Link()
 
 bool Link::stopped() const { return waitFor(m_stopFd, POLLIN, m_stopFd, 0) != Wait::Timeout; }
 
-Link::Read Link::receive(QByteArray &into, qsizetype &count, int msec)
+// The wait of a connection between its calls: recv alone, woken by data, the client's close
+// or the server's shutdown (see ReceiveGate).
+Link::Read Link::blockingReceive(char *into, qsizetype size, qsizetype &count)
 {
+    for (;;) {
+        {
+            std::lock_guard lock(m_gate->mutex);
+            if (m_gate->stopping)
+                return Read::Stop;
+            m_gate->blocked = true;
+        }
+        const ssize_t n = ::recv(m_fd, into, size_t(size), 0);
+        const int error = errno;
+        bool stopping;
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->blocked = false;
+            stopping = m_gate->stopping;
+        }
+        if (n > 0) {
+            count = qsizetype(n);
+            return Read::Data;
+        }
+        if (stopping)
+            return Read::Stop;
+        if (n < 0 && error == EINTR)
+            continue;
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            // A socket left non-blocking: wait the usual way.
+            const Wait wait = waitFor(m_fd, POLLIN, m_stopFd, -1);
+            if (wait == Wait::Stop)
+                return Read::Stop;
+            continue;
+        }
+        return Read::Closed;
+    }
+}
+
+Link::Read Link::receive(char *into, qsizetype size, qsizetype &count, int msec)
+{
+    if (msec < 0 && !m_tls && m_gate)
+        return blockingReceive(into, size, count);
     const QDeadlineTimer deadline(msec < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(msec));
     for (;;) {
         if (m_tls && m_tls->bytesAvailable() > 0) {
-            count = qsizetype(m_tls->read(into.data(), into.size()));
+            count = qsizetype(m_tls->read(into, size));
             return count > 0 ? Read::Data : Read::Closed;
         }
         if (m_tls && m_tls->state() != QAbstractSocket::ConnectedState)
@@ -68,7 +108,7 @@ Link::Read Link::receive(QByteArray &into, qsizetype &count, int msec)
             m_tls->waitForReadyRead(0); // takes in and decrypts what came, maybe half a record
             continue;
         }
-        const ssize_t n = ::recv(m_fd, into.data(), size_t(into.size()), MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd, into, size_t(size), MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0)

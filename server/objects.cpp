@@ -3,6 +3,7 @@
 #include "server/sqlutil.h"
 #include "server/store.h"
 #include "server/values.h"
+#include "factory/cbor.h"
 
 using namespace Qt::StringLiterals;
 using factory::Error;
@@ -120,16 +121,12 @@ bool ObjectLayer::load(ClassInfo &info, const QString &id, QVariantList &values)
         key = id;
     }
     QSqlQuery &q = sql::prepared(m_ctx.db(), info.select);
-    q.bindValue(0, key);
-    sql::exec(q);
-    sql::Finish finish(q);
-    if (!q.next())
+    if (!sql::firstRow(q, {key}, values))
         return false;
     const int n = int(info.decl->properties.size());
-    values.clear();
-    values.reserve(n);
-    for (int i = 0; i < n; ++i)
-        values.append(rawValue(q.value(i)));
+    values.resize(n);
+    for (QVariant &v : values)
+        v = rawValue(v);
     return true;
 }
 
@@ -161,15 +158,43 @@ QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const Q
     return answer;
 }
 
-QCborMap ObjectLayer::open(const ClassDecl &decl, const QString &id)
+// What describe() answers and the class, without building the map first: opening an
+// object is the most frequent call.
+void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWriter &w)
 {
     ClassInfo &i = stored(decl);
-    QVariantList values;
-    if (!load(i, id, values))
+    if (!load(i, id, m_values))
         notFound(i, id);
-    QCborMap answer = describe(i, id, values);
-    answer.insert(u"cls"_s, decl.name);
-    return answer;
+    quint64 shown = 0;
+    quint64 displayed = 0;
+    for (qsizetype k = 0; k < m_values.size(); ++k) {
+        const PropertyDecl &property = decl.properties[k];
+        shown += property.hidden ? 0 : 1;
+        displayed += !property.hidden && property.display ? 1 : 0;
+    }
+    w.map(4);
+    w.key("id"_L1);
+    w.text(id);
+    w.key("p"_L1);
+    w.map(shown);
+    for (qsizetype k = 0; k < m_values.size(); ++k) {
+        const PropertyDecl &property = decl.properties[k];
+        if (property.hidden)
+            continue;
+        w.text(property.name);
+        values::writeCbor(w, m_values[k]);
+    }
+    w.key("d"_L1);
+    w.map(displayed);
+    for (qsizetype k = 0; k < m_values.size(); ++k) {
+        const PropertyDecl &property = decl.properties[k];
+        if (property.hidden || !property.display)
+            continue;
+        w.text(property.name);
+        w.text(property.display(m_values[k]));
+    }
+    w.key("cls"_L1);
+    w.text(decl.name);
 }
 
 QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, const QCborValue &init,

@@ -9,6 +9,10 @@
 
 #include <unordered_map>
 
+namespace wire {
+class CborWriter;
+}
+
 namespace server {
 
 class ObjectLayer final
@@ -17,8 +21,8 @@ public:
     explicit ObjectLayer(CallContext &ctx) : m_ctx(ctx) {}
     Q_DISABLE_COPY_MOVE(ObjectLayer)
 
-    // {cls, id, p, d}; 2006 when there is no such object.
-    QCborMap open(const ClassDecl &decl, const QString &id);
+    // Writes {id, p, d, cls}, straight onto the wire; 2006 when there is no such object.
+    void open(const ClassDecl &decl, const QString &id, wire::CborWriter &out);
     // id null: a new object. Answers {id, p, d} of the stored object.
     QCborMap save(const ClassDecl &decl, const QCborValue &id, const QCborValue &init, const QCborMap &changes);
     // An instance method, or "<property>LogicalToODBC".
@@ -47,6 +51,7 @@ private:
     [[noreturn]] void notFound(const ClassInfo &info, const QString &id) const;
 
     CallContext &m_ctx;
+    QVariantList m_values; // of the object being opened, kept for the next
     std::unordered_map<const ClassDecl *, ClassInfo> m_infos;
 };
 

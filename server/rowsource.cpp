@@ -1,20 +1,38 @@
 #include "server/rowsource.h"
 
 #include "server/classdecl.h"
+#include "server/sqlutil.h"
+#include "server/values.h"
+#include "factory/cbor.h"
 
 #include <QList>
 #include <QSqlDriver>
 #include <QSqlQuery>
 
-#include "server/sqlutil.h"
-
 #include <algorithm>
+
+#include <sqlite3.h>
 
 #include <deque>
 
 using namespace Qt::StringLiterals;
 
 namespace server {
+
+// Rough size of a row on the wire, to cut batches at about 64 KiB.
+qsizetype RowSource::writeNext(wire::CborWriter &out)
+{
+    thread_local QVariantList row;
+    if (!next(row))
+        return -1;
+    qsizetype bytes = 2;
+    out.array(quint64(row.size()));
+    for (const QVariant &v : std::as_const(row)) {
+        bytes += v.typeId() == QMetaType::QString ? v.toString().size() + 3 : 9;
+        values::writeCbor(out, v);
+    }
+    return bytes;
+}
 
 namespace {
 
@@ -67,10 +85,12 @@ class SqlRows final : public StreamingRows
 public:
     SqlRows(int columns, std::unique_ptr<QSqlQuery> query) : m_columns(columns), m_query(std::move(query))
     {
-        if (m_query && m_query->isActive())
+        if (m_query && m_query->isActive()) {
             t_live.append(this);
-        else
+            m_stmt = sql::sqliteStatement(*m_query);
+        } else {
             m_query.reset();
+        }
     }
     ~SqlRows() override { finish(); }
 
@@ -87,7 +107,7 @@ public:
             m_buffer.pop_front();
             return true;
         }
-        if (!m_query->next()) {
+        if (!advance()) {
             finish();
             return false;
         }
@@ -95,10 +115,53 @@ public:
         return true;
     }
 
+    // Past the first row, SQLite's cells go onto the wire as they are (text as the UTF-8 it
+    // keeps), with no QVariant or QString between.
+    qsizetype writeNext(wire::CborWriter &out) override
+    {
+        if (!m_query || !m_stmt || !m_started)
+            return RowSource::writeNext(out);
+        if (!advance()) {
+            finish();
+            return -1;
+        }
+        qsizetype bytes = 2;
+        out.array(quint64(m_columns));
+        const int have = sqlite3_column_count(m_stmt);
+        for (int i = 0; i < m_columns; ++i) {
+            switch (i < have ? sqlite3_column_type(m_stmt, i) : SQLITE_NULL) {
+            case SQLITE_INTEGER:
+                out.integer(sqlite3_column_int64(m_stmt, i));
+                bytes += 9;
+                break;
+            case SQLITE_FLOAT:
+                out.real(sqlite3_column_double(m_stmt, i));
+                bytes += 9;
+                break;
+            case SQLITE_TEXT: {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
+                const int size = sqlite3_column_bytes(m_stmt, i);
+                out.utf8(QByteArrayView(text, size));
+                bytes += size + 3;
+                break;
+            }
+            default:
+                if (i < have) { // NULL or a blob: as their QVariant goes
+                    values::writeCbor(out, sql::sqliteCell(m_stmt, i));
+                } else {
+                    out.null();
+                }
+                bytes += 9;
+                break;
+            }
+        }
+        return bytes;
+    }
+
     void detach() override
     {
         QVariantList row;
-        while (m_query && m_query->next()) {
+        while (m_query && advance()) {
             read(row);
             m_bytes += bytesOf(row);
             m_buffer.push_back(std::move(row));
@@ -108,12 +171,25 @@ public:
     }
 
 private:
+    // The first row through Qt (its exec has read it already), the rest straight from
+    // SQLite where the driver is SQLite: Qt's would copy every cell into a cache first.
+    bool advance()
+    {
+        if (!m_stmt || !m_started) {
+            m_started = true;
+            return m_query->next();
+        }
+        m_raw = true;
+        return sqlite3_step(m_stmt) == SQLITE_ROW;
+    }
+
     void read(QVariantList &row) const
     {
         row.clear();
         row.reserve(m_columns);
+        const int have = m_raw ? sqlite3_column_count(m_stmt) : 0;
         for (int i = 0; i < m_columns; ++i)
-            row.append(m_query->value(i));
+            row.append(m_raw ? (i < have ? sql::sqliteCell(m_stmt, i) : QVariant()) : m_query->value(i));
     }
 
     void finish()
@@ -127,6 +203,9 @@ private:
 
     int m_columns;
     std::unique_ptr<QSqlQuery> m_query;
+    sqlite3_stmt *m_stmt = nullptr; // under m_query, on SQLite
+    bool m_started = false;         // the first row was asked for
+    bool m_raw = false;             // the current row is read from m_stmt
     std::deque<QVariantList> m_buffer;
     qint64 m_bytes = 0;
 };

@@ -91,6 +91,8 @@ void Server::shutdown()
 {
     close();
     if (!m_connections.empty()) {
+        for (auto &[job, connection] : m_connections)
+            connection->stop();
         const char byte = 1;
         [[maybe_unused]] const auto n = ::write(m_stop[1], &byte, 1);
     }

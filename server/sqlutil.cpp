@@ -5,6 +5,10 @@
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlResult>
+
+#include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
 
@@ -70,6 +74,132 @@ QSqlQuery &prepared(const QSqlDatabase &db, const QString &text)
 }
 
 void dropPrepared(const QString &connectionName) { t_prepared.remove(connectionName); }
+
+sqlite3_stmt *sqliteStatement(const QSqlQuery &query)
+{
+    const QSqlResult *result = query.result();
+    const QVariant handle = result ? result->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3_stmt *const *>(handle.constData());
+}
+
+// As Qt's driver reads a cell (its default precision: a real as a double).
+QVariant sqliteCell(sqlite3_stmt *stmt, int i)
+{
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(stmt, i);
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+    default: {
+        const auto *text = static_cast<const QChar *>(sqlite3_column_text16(stmt, i));
+        return QString(text, sqlite3_column_bytes16(stmt, i) / qsizetype(sizeof(QChar)));
+    }
+    }
+}
+
+namespace {
+
+int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
+{
+    if (v.isNull())
+        return sqlite3_bind_null(stmt, at);
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        return sqlite3_bind_int64(stmt, at, v.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return sqlite3_bind_double(stmt, at, v.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return sqlite3_bind_blob(stmt, at, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+    }
+    case QMetaType::QString: {
+        const QString &t = *static_cast<const QString *>(v.constData());
+        return sqlite3_bind_text16(stmt, at, t.utf16(), int(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+    }
+    default: {
+        const QString t = v.toString();
+        return sqlite3_bind_text16(stmt, at, t.utf16(), int(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+    }
+    }
+}
+
+[[noreturn]] void sqliteFailure(sqlite3_stmt *stmt, int rc, const QString &text)
+{
+    const QString message = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(stmt)));
+    sqlite3_reset(stmt);
+    throwError(QSqlError(u"Unable to fetch row"_s, message, QSqlError::StatementError, QString::number(rc & 0xff)),
+               text);
+}
+} // namespace
+
+void run(QSqlQuery &query)
+{
+    sqlite3_stmt *stmt = sqliteStatement(query);
+    if (!stmt) {
+        exec(query);
+        query.finish();
+        return;
+    }
+    query.finish();
+    sqlite3_reset(stmt);
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        sqliteFailure(stmt, rc, query.lastQuery());
+    sqlite3_reset(stmt);
+}
+
+bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
+{
+    sqlite3_stmt *stmt = sqliteStatement(query);
+    if (!stmt) {
+        for (int i = 0; i < binds.size(); ++i)
+            query.bindValue(i, binds[i]);
+        exec(query);
+        Finish finish(query);
+        if (!query.next())
+            return false;
+        const int n = query.record().count();
+        row.clear();
+        for (int i = 0; i < n; ++i)
+            row.append(query.value(i));
+        return true;
+    }
+    query.finish(); // whatever Qt ran on it last is over
+    sqlite3_reset(stmt);
+    for (int i = 0; i < binds.size(); ++i)
+        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
+            sqliteFailure(stmt, rc, query.lastQuery());
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) {
+        sqlite3_reset(stmt);
+        return false;
+    }
+    if (rc != SQLITE_ROW)
+        sqliteFailure(stmt, rc, query.lastQuery());
+    const int n = sqlite3_column_count(stmt);
+    row.clear();
+    row.reserve(n);
+    for (int i = 0; i < n; ++i)
+        row.append(sqliteCell(stmt, i));
+    sqlite3_reset(stmt); // ends the read: no snapshot stays open
+    sqlite3_clear_bindings(stmt);
+    return true;
+}
 
 void exec(QSqlQuery &query)
 {

@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3_stmt;
+
 namespace server::sql {
 
 // An identifier for SQL text: always quoted, quotes doubled. Only names from the
@@ -22,6 +24,18 @@ QSqlQuery &prepared(const QSqlDatabase &db, const QString &text);
 void dropPrepared(const QString &connectionName);
 
 void exec(QSqlQuery &query);                       // prepared: throws factory::Error 4000
+// Binds, runs and reads the first row of a prepared statement (false: no row), and leaves it
+// finished. On SQLite straight through its C interface: Qt's driver builds a record of the
+// column names and types anew on every run, which costs a one-row read more than the read.
+// The values are those QSqlQuery::value() gives.
+bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row);
+// Runs a prepared statement that answers no rows (BEGIN, COMMIT) and leaves it finished;
+// on SQLite through its C interface.
+void run(QSqlQuery &query);
+// The SQLite statement under a query; null on another driver.
+sqlite3_stmt *sqliteStatement(const QSqlQuery &query);
+// Column i of the row the statement stands on, as QSqlQuery::value(i) gives it.
+QVariant sqliteCell(sqlite3_stmt *stmt, int i);
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
 

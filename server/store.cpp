@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <sqlite3.h>
+
 using namespace Qt::StringLiterals;
 
 namespace server::store {
@@ -24,6 +26,12 @@ const QString RecordsSchema = u"varelo server"_s;
 
 QSqlDatabase openSqlite(const QString &path, const QString &connectionName)
 {
+    // Every connection belongs to one thread, so SQLite need not lock a connection's mutex
+    // around every call (a row's cells are a dozen calls). Only possible before the first
+    // connection; a library that started already keeps its mode, which is as safe.
+    // Nor count every allocation under a global mutex for statistics nobody reads.
+    [[maybe_unused]] static const bool configured = sqlite3_config(SQLITE_CONFIG_MULTITHREAD) == SQLITE_OK
+                                                    && sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connectionName);
     db.setDatabaseName(path);
     db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);

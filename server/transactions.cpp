@@ -11,7 +11,15 @@ using namespace Qt::StringLiterals;
 
 namespace server {
 
-void Transactions::exec(const QString &text) { sql::exec(m_db, text); }
+// Kept prepared: BEGIN and COMMIT go with every call.
+void Transactions::exec(const QString &text)
+{
+    // SQLite keeps them prepared; PostgreSQL prepares no transaction statements.
+    if (sql::postgres(m_db))
+        sql::exec(m_db, text);
+    else
+        sql::run(sql::prepared(m_db, text));
+}
 
 void Transactions::rollbackAll() noexcept
 {

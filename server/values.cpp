@@ -1,5 +1,7 @@
 #include "server/values.h"
 
+#include "factory/cbor.h"
+
 #include <QCborArray>
 
 #include <limits>
@@ -42,6 +44,52 @@ QCborValue toCbor(const QVariant &value)
         if (value.isNull())
             return QCborValue(QCborValue::Null);
         return value.toString();
+    }
+}
+
+void writeCbor(wire::CborWriter &w, const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+        w.null();
+        return;
+    case QMetaType::QString:
+        w.text(*static_cast<const QString *>(value.constData()));
+        return;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+        w.integer(value.toLongLong());
+        return;
+    case QMetaType::ULongLong:
+    case QMetaType::ULong: {
+        const qulonglong u = value.toULongLong();
+        if (u <= qulonglong(std::numeric_limits<qint64>::max()))
+            w.integer(qint64(u));
+        else
+            w.real(double(u));
+        return;
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        w.real(value.toDouble());
+        return;
+    case QMetaType::Bool:
+        w.integer(value.toBool() ? 1 : 0);
+        return;
+    case QMetaType::QByteArray:
+        w.text(QString::fromUtf8(value.toByteArray()));
+        return;
+    default:
+        if (value.isNull())
+            w.null();
+        else
+            w.text(value.toString());
+        return;
     }
 }
 

@@ -9,9 +9,15 @@
 #include <QVariant>
 #include <QVariantList>
 
+namespace wire {
+class CborWriter;
+}
+
 namespace server::values {
 
 QCborValue toCbor(const QVariant &value);
+// The same as toCbor(value) writes, straight onto the wire.
+void writeCbor(wire::CborWriter &w, const QVariant &value);
 QVariant fromCbor(const QCborValue &value);
 QVariantList listFromCbor(const QCborValue &array);
 // Text form of a value: the client's rule (factory::toText), never an exponent.

@@ -6,6 +6,7 @@
 #include <QSqlField>
 
 #include "server/classes/tables.h"
+#include "server/sqlutil.h"
 
 #include <QSqlError>
 
@@ -78,8 +79,14 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
-    QSqlQuery q = exec(db, sql, binds);
-    return q.next() ? q.value(0) : QVariant();
+    // Kept prepared: a method that reads one value is called often (GetMode, look-ups).
+    QSqlQuery &q = sql::prepared(db, sql);
+    QVariantList bound;
+    bound.reserve(binds.size());
+    for (const QVariant &b : binds)
+        bound.append(bindable(b));
+    QVariantList row;
+    return sql::firstRow(q, bound, row) ? row.value(0) : QVariant();
 }
 
 std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const QVariantList &binds)

@@ -15,6 +15,8 @@ using namespace Qt::StringLiterals;
 namespace server::m {
 
 namespace {
+constexpr qsizetype MaxKeptLine = 2000; // longer lines are rarely sent twice
+constexpr qsizetype MaxKeptLines = 64;
 
 bool startsTransaction(const Line &line)
 {
@@ -31,12 +33,20 @@ QString Interpreter::execute(const QString &line, Environment &env)
 {
     if (line.size() > MaxLineLength)
         raise(ErrorCode::MaxString, u"Zeile länger als %1 Zeichen"_s.arg(MaxLineLength));
-    Line parsed;
-    try {
-        parsed = Parser(line).parse();
-    } catch (const std::bad_alloc &) {
-        raise(ErrorCode::Store, u"kein Speicher für die Zeile"_s);
+    std::shared_ptr<const Line> kept = m_parsed.value(line);
+    if (!kept) {
+        try {
+            kept = std::make_shared<const Line>(Parser(line).parse());
+        } catch (const std::bad_alloc &) {
+            raise(ErrorCode::Store, u"kein Speicher für die Zeile"_s);
+        }
+        if (line.size() <= MaxKeptLine) {
+            if (m_parsed.size() >= MaxKeptLines)
+                m_parsed.clear();
+            m_parsed.insert(line, kept);
+        }
     }
+    const Line &parsed = *kept; // held here: a line run inside this one may empty the cache
 
     // A failing line must not leave the transaction levels it opened: the first one is
     // rolled back, inner ones are closed again (they hold nothing of their own).

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace server::m {
@@ -84,6 +85,8 @@ public:
 private:
     Locals m_locals;
     bool m_test = false;
+    // Clients send the same few lines again and again: each is parsed once per job.
+    QHash<QString, std::shared_ptr<const struct Line>> m_parsed;
 };
 
 // M number helpers, used by the interpreter and by late-bound comparisons.

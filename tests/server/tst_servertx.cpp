@@ -325,7 +325,10 @@ void tst_servertx::stoppedServerKeepsNothingUncommitted()
 {
     x(m_a, u"S ^T=\"fest\""_s);
     x(m_a, u"TSTART  S ^U=\"offen\""_s);
+    const qsizetype stopped = m_server->log().count(u"varelo-server: stopped"_s);
     m_server->stop();
+    // On its own, not killed: m_b's job waits in a blocking receive, which the shutdown ends.
+    QCOMPARE(m_server->log().count(u"varelo-server: stopped"_s), stopped + 1);
     QVERIFY(m_server->start());
     factory::Factory f;
     QVERIFY(m_server->connect(f));

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -86,6 +87,23 @@ void tst_serverwire::helloAnswersJobAndCanonicalNamespace()
     const QCborMap again = a.request({{u"op"_s, u"hello"_s}, {u"v"_s, 1}, {u"ns"_s, u"VARELO"_s}});
     QCOMPARE(RawClient::errorOf(again), int(Code::Protocol));
     QVERIFY(a.request({{u"op"_s, u"ping"_s}}).contains(u"ok"_s));
+
+    // Requests sent ahead in one write, and one arriving in pieces, are answered in order.
+    QByteArray ahead;
+    for (int n = 1; n <= 3; ++n)
+        ahead += wire::encode({{u"op"_s, u"ping"_s}, {u"n"_s, n}});
+    const QByteArray last = wire::encode(
+        {{u"op"_s, u"open"_s}, {u"n"_s, 4}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||ADM"_s}});
+    a.sendBytes(ahead + last.left(3));
+    QThread::msleep(30);
+    a.sendBytes(last.mid(3, 12));
+    QThread::msleep(30);
+    a.sendBytes(last.mid(15));
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(a.receive().value(u"n"_s).toInteger(), n);
+    const QCborMap opened = a.receive();
+    QCOMPARE(opened.value(u"n"_s).toInteger(), 4);
+    QCOMPARE(opened.value(u"ok"_s).toMap().value(u"p"_s).toMap().value(u"Code"_s).toString(), u"ADM"_s);
 }
 
 void tst_serverwire::requestsBeforeHelloAreRefused()
