@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
@@ -145,13 +147,15 @@ bool TestServer::start()
     if (postgres())
         args << u"--store"_s << storeUri();
     args << m_options.extraArgs;
-    if (m_options.fileLimit > 0) {
-        const rlim_t limit = rlim_t(m_options.fileLimit);
-        m_process->setChildProcessModifier([limit] {
+    // A test that aborts takes its server with it, rather than leave it running on.
+    const rlim_t limit = rlim_t(m_options.fileLimit);
+    m_process->setChildProcessModifier([limit] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (limit > 0) {
             const rlimit both{limit, limit};
             ::setrlimit(RLIMIT_NOFILE, &both);
-        });
-    }
+        }
+    });
     m_process->start(serverPath(), args);
     if (!m_process->waitForStarted(10000)) {
         qWarning("varelo-server did not start: %s", qPrintable(m_process->errorString()));
