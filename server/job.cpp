@@ -89,9 +89,9 @@ void Job::close()
 // The answer carries its request's number ahead of everything else, so that the client can
 // tell it from a stray one (and answers to requests sent ahead could be matched one day).
 // Written straight into the frame buffer the job keeps.
-void Job::answer(const QCborValue &number, const QCborValue &ok)
+wire::CborWriter Job::beginAnswer(const QCborValue &number, QLatin1StringView key)
 {
-    m_answer.resize(4);
+    m_answer.resize(4); // the length, filled in by endAnswer
     wire::CborWriter w(m_answer);
     const bool numbered = number.isInteger();
     w.map(numbered ? 2 : 1);
@@ -99,7 +99,15 @@ void Job::answer(const QCborValue &number, const QCborValue &ok)
         w.key("n"_L1);
         w.integer(number.toInteger());
     }
-    w.key("ok"_L1);
+    w.key(key);
+    return w;
+}
+
+void Job::endAnswer() { qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data()); }
+
+void Job::answer(const QCborValue &number, const QCborValue &ok)
+{
+    wire::CborWriter w = beginAnswer(number, "ok"_L1);
     if (m_okReady) {
         w.raw(m_ok);
     } else if (m_rowsReady && ok.isMap()) {
@@ -114,24 +122,16 @@ void Job::answer(const QCborValue &number, const QCborValue &ok)
     } else {
         w.tree(ok);
     }
-    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
+    endAnswer();
 }
 
 void Job::answerError(const QCborValue &number, int code, const QString &description)
 {
-    m_answer.resize(4);
-    wire::CborWriter w(m_answer);
-    const bool numbered = number.isInteger();
-    w.map(numbered ? 2 : 1);
-    if (numbered) {
-        w.key("n"_L1);
-        w.integer(number.toInteger());
-    }
-    w.key("err"_L1);
+    wire::CborWriter w = beginAnswer(number, "err"_L1);
     w.array(2);
     w.integer(code);
     w.text(description);
-    qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data());
+    endAnswer();
 }
 
 void Job::answerSent()

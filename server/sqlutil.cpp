@@ -45,11 +45,9 @@ QString numberOrder(const QSqlDatabase &db, const QString &quotedColumn)
     return postgres(db) ? u"length("_s + quotedColumn + u"), "_s + quotedColumn : quotedColumn;
 }
 
-QString asInteger(const QSqlDatabase &db, const QString &quotedColumn)
+QString textNumberOrder(const QSqlDatabase &db, const QString &quotedColumn)
 {
-    if (!postgres(db))
-        return u"CAST("_s + quotedColumn + u" AS INTEGER)"_s;
-    return u"COALESCE(CAST(substring("_s + quotedColumn + u" from '^ *([0-9]{1,18})') AS BIGINT), 0)"_s;
+    return postgres(db) ? numberOrder(db, quotedColumn) : u"CAST("_s + quotedColumn + u" AS INTEGER)"_s;
 }
 
 QString quoted(const QString &identifier)

@@ -52,8 +52,8 @@ bool isBusy(const QSqlError &error);
 // Orders a column of whole numbers by number. SQLite keeps them as numbers; PostgreSQL keeps
 // them as text, where the shorter number is the smaller one.
 QString numberOrder(const QSqlDatabase &db, const QString &quotedColumn);
-// A column's leading whole number for ORDER BY, 0 when it has none (SQLite's CAST).
-QString asInteger(const QSqlDatabase &db, const QString &quotedColumn);
+// The same for whole numbers that SQLite keeps as text (tenant numbers).
+QString textNumberOrder(const QSqlDatabase &db, const QString &quotedColumn);
 // The connection is to PostgreSQL (server/store.h), else to SQLite.
 bool postgres(const QSqlDatabase &db);
 // Like exec, for background work nobody waits on: a busy database is tried again (each try

@@ -97,18 +97,22 @@ QSet<QString> columnSet(const QSqlDatabase &db, const QString &table)
     return set;
 }
 
+bool schemaExists(QSqlDatabase db, const QString &schema)
+{
+    QSqlQuery q(db);
+    q.prepare(u"SELECT 1 FROM information_schema.schemata WHERE schema_name=?"_s);
+    q.addBindValue(schema);
+    if (!q.exec())
+        sql::fail(q);
+    return q.next();
+}
+
 bool postgresSchemaExists(const Store &store, const QString &schema)
 {
     const QString connection = u"exists-"_s + schema;
     bool found = false;
     {
-        QSqlDatabase db = openPostgres(store, schema, connection);
-        QSqlQuery q(db);
-        q.prepare(u"SELECT 1 FROM information_schema.schemata WHERE schema_name=?"_s);
-        q.addBindValue(schema);
-        if (!q.exec())
-            sql::fail(q);
-        found = q.next();
+        found = schemaExists(openPostgres(store, schema, connection), schema);
     }
     close(connection);
     return found;
@@ -280,12 +284,7 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         if (pg) {
             // Servers starting at once on one database make their schema one after the other.
             sql::exec(db, u"SELECT pg_advisory_xact_lock(hashtext('varelo prepare'))"_s);
-            QSqlQuery made(db);
-            made.prepare(u"SELECT 1 FROM information_schema.schemata WHERE schema_name=?"_s);
-            made.addBindValue(ns.schema());
-            if (!made.exec())
-                sql::fail(made);
-            fresh = !made.next(); // another server may have made it meanwhile
+            fresh = !schemaExists(db, ns.schema()); // another server may have made it meanwhile
             sql::exec(db, u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(ns.schema()));
         }
         createGlobals(db);

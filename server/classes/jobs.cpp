@@ -316,7 +316,7 @@ QVariant startFreischalten(CallContext &ctx, const QString &prefix, const QVaria
         return inTransaction(b, [&]() -> QString {
             QStringList firmen;
             QSqlQuery q = exec(b.db, u"SELECT \"Firma\" FROM "_s + tables::param
-                                         + u" WHERE \"dbpraefix\"=? ORDER BY "_s + server::sql::asInteger(b.db, u"\"Firma\""_s),
+                                         + u" WHERE \"dbpraefix\"=? ORDER BY "_s + server::sql::textNumberOrder(b.db, u"\"Firma\""_s),
                                {prefix});
             while (q.next())
                 firmen << text(q.value(0));

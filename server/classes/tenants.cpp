@@ -53,7 +53,7 @@ ClassDecl paramClass()
     c.queries.insert(u"list"_s, [](CallContext &ctx, const QVariantList &args) {
         expectArgs(args, 0, 1, u"orvanta.param list"_s);
         QSqlQuery q = exec(ctx.db(), u"SELECT \"Firma\", \"Name\" FROM "_s + tables::firma
-                                         + u" ORDER BY "_s + server::sql::asInteger(ctx.db(), u"\"Firma\""_s) + u", \"Firma\""_s);
+                                         + u" ORDER BY "_s + server::sql::textNumberOrder(ctx.db(), u"\"Firma\""_s) + u", \"Firma\""_s);
         QList<QVariantList> rows;
         while (q.next())
             rows.append({q.value(0).toString(), toDisplayForm(q.value(1).toString())});
