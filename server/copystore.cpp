@@ -79,15 +79,9 @@ void createLike(QSqlDatabase target, QSqlDatabase source, const QString &table, 
     const bool numbered = cols.contains(u"id"_s)
                           && ids.exec(u"SELECT count(*) FROM "_s + sql::quoted(table) + u" WHERE "_s + notANumber)
                           && ids.next() && ids.value(0).toLongLong() == 0;
-    const bool pg = sql::postgres(target);
     QStringList defs;
-    for (const QString &c : cols) {
-        if (c == u"id"_s)
-            defs.append(u"id "_s + (numbered ? (pg ? u"BIGINT PRIMARY KEY"_s : u"INTEGER PRIMARY KEY"_s)
-                                             : (pg ? u"TEXT COLLATE \"C\" PRIMARY KEY"_s : u"TEXT PRIMARY KEY"_s)));
-        else
-            defs.append(sql::quoted(c) + (pg ? u" TEXT COLLATE \"C\""_s : u""_s));
-    }
+    for (const QString &c : cols)
+        defs.append(c == u"id"_s ? u"id "_s + idColumnType(target, numbered) : sql::quoted(c) + valueColumnType(target));
     sql::exec(target, u"CREATE TABLE "_s + sql::quoted(table) + u" ("_s + defs.join(u", "_s) + u')');
 }
 
@@ -105,7 +99,7 @@ qint64 copyTable(QSqlDatabase source, QSqlDatabase target, const QString &table,
     for (const QString &c : cols) {
         if (!existing.contains(c, Qt::CaseInsensitive))
             sql::exec(target, u"ALTER TABLE "_s + sql::quoted(table) + u" ADD COLUMN "_s + sql::quoted(c)
-                                  + (sql::postgres(target) ? u" TEXT COLLATE \"C\""_s : u""_s));
+                                  + valueColumnType(target));
         quoted.append(sql::quoted(c));
         columnKinds.append(kinds.value(table.toLower() + u'\n' + c.toLower()));
     }

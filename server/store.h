@@ -41,6 +41,10 @@ QSqlDatabase openRecords(const Store &store, const QString &connectionName);
 // Drops the connection's prepared statements, undoes what it left open and removes it.
 void close(const QString &connectionName);
 
+// The column types of the connection's dialect, with a leading blank (none on SQLite), and
+// of an id column (numbered: server-numbered objects).
+QString valueColumnType(const QSqlDatabase &db);
+QString idColumnType(const QSqlDatabase &db, bool numbered);
 // Creates the table, its missing columns and indexes of a stored class; idempotent.
 void createTable(QSqlDatabase db, const ClassDecl &decl);
 // True when the class's table has every declared column (no write needed).
