@@ -11,86 +11,72 @@ using namespace Qt::StringLiterals;
 
 namespace server::values {
 
-QCborValue toCbor(const QVariant &value)
+namespace {
+// The one mapping of a stored value onto the wire's kinds (null, text, integer, double), for
+// both writers below. to: null(), text(QString), integer(qint64), real(double).
+template<typename To>
+void onWire(const QVariant &value, To &&to)
 {
     switch (value.typeId()) {
     case QMetaType::UnknownType:
     case QMetaType::Nullptr:
-        return QCborValue(QCborValue::Null);
+        return to.null();
     case QMetaType::QString:
-        return value.toString();
+        return to.text(*static_cast<const QString *>(value.constData()));
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::Short:
     case QMetaType::UShort:
     case QMetaType::Long:
-        return value.toLongLong();
+        return to.integer(value.toLongLong());
     case QMetaType::ULongLong:
     case QMetaType::ULong: {
         const qulonglong u = value.toULongLong();
         if (u <= qulonglong(std::numeric_limits<qint64>::max()))
-            return qint64(u);
-        return double(u);
+            return to.integer(qint64(u));
+        return to.real(double(u));
     }
     case QMetaType::Double:
     case QMetaType::Float:
-        return value.toDouble();
+        return to.real(value.toDouble());
     case QMetaType::Bool:
-        return value.toBool() ? 1 : 0;
+        return to.integer(value.toBool() ? 1 : 0);
     case QMetaType::QByteArray:
-        return QString::fromUtf8(value.toByteArray());
+        return to.text(QString::fromUtf8(value.toByteArray()));
     default:
         if (value.isNull())
-            return QCborValue(QCborValue::Null);
-        return value.toString();
+            return to.null();
+        return to.text(value.toString());
     }
+}
+} // namespace
+
+QCborValue toCbor(const QVariant &value)
+{
+    struct
+    {
+        QCborValue out;
+        void null() { out = QCborValue(QCborValue::Null); }
+        void text(const QString &t) { out = t; }
+        void integer(qint64 i) { out = i; }
+        void real(double d) { out = d; }
+    } to;
+    onWire(value, to);
+    return to.out;
 }
 
 void writeCbor(wire::CborWriter &w, const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::UnknownType:
-    case QMetaType::Nullptr:
-        w.null();
-        return;
-    case QMetaType::QString:
-        w.text(*static_cast<const QString *>(value.constData()));
-        return;
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-        w.integer(value.toLongLong());
-        return;
-    case QMetaType::ULongLong:
-    case QMetaType::ULong: {
-        const qulonglong u = value.toULongLong();
-        if (u <= qulonglong(std::numeric_limits<qint64>::max()))
-            w.integer(qint64(u));
-        else
-            w.real(double(u));
-        return;
-    }
-    case QMetaType::Double:
-    case QMetaType::Float:
-        w.real(value.toDouble());
-        return;
-    case QMetaType::Bool:
-        w.integer(value.toBool() ? 1 : 0);
-        return;
-    case QMetaType::QByteArray:
-        w.text(QString::fromUtf8(value.toByteArray()));
-        return;
-    default:
-        if (value.isNull())
-            w.null();
-        else
-            w.text(value.toString());
-        return;
-    }
+    struct
+    {
+        wire::CborWriter &w;
+        void null() { w.null(); }
+        void text(const QString &t) { w.text(t); }
+        void integer(qint64 i) { w.integer(i); }
+        void real(double d) { w.real(d); }
+    } to{w};
+    onWire(value, to);
 }
 
 QVariant fromCbor(const QCborValue &value)
