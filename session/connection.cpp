@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -120,6 +121,13 @@ void takeServerWindowFields()
     BuildConnString();
 }
 
+// The tenant and personnel code (server form) a connection signs in with: the tenant of the
+// sign-in, not the one chosen since.
+std::pair<QString, QString> signInTenantAndCode()
+{
+    return {AnmeldeFirma.isEmpty() ? Firma : AnmeldeFirma, ConvertText(Personalcode, u"RUZAVAVIR"_s, true)};
+}
+
 void prepareServerJob()
 {
     // A new connection (a reconnect after a lost one) is signed in again with the session's
@@ -129,8 +137,7 @@ void prepareServerJob()
     prepared.job = Factory->jobNumber();
     if (!Personalcode.isEmpty()) {
         prepared.password = Passwort;
-        prepared.tenant = AnmeldeFirma.isEmpty() ? Firma : AnmeldeFirma;
-        prepared.code = ConvertText(Personalcode, u"RUZAVAVIR"_s, true);
+        std::tie(prepared.tenant, prepared.code) = signInTenantAndCode();
         prepared.found = factory::checkPassword(*Factory, prepared.password, prepared.tenant, prepared.code);
         prepared.checked = true;
     }
@@ -151,9 +158,8 @@ void setTerminateHandler(std::function<void()> handler) { g_terminate = handler 
 
 bool signInConnection(factory::Factory &factory)
 {
-    const QString tenant = AnmeldeFirma.isEmpty() ? Firma : AnmeldeFirma;
-    return !factory::checkPassword(factory, Passwort, tenant, ConvertText(Personalcode, u"RUZAVAVIR"_s, true))
-                .isEmpty();
+    const auto [tenant, code] = signInTenantAndCode();
+    return !factory::checkPassword(factory, Passwort, tenant, code).isEmpty();
 }
 
 namespace {
