@@ -3,6 +3,7 @@
 #include "factory/certificatepins.h"
 #include "factory/error.h"
 
+#include <QDeadlineTimer>
 #include <QSslConfiguration>
 #include <QSslSocket>
 
@@ -19,9 +20,16 @@ void startClient(QSslSocket &socket, const QString &address, CertificatePins *pi
     config.setPeerVerifyMode(QSslSocket::QueryPeer);
     socket.setSslConfiguration(config);
     socket.startClientEncryption();
-    if (!socket.waitForEncrypted(msec))
-        throw Error(ErrorCode::TlsFailed,
-                    u"Verschlüsselte Verbindung zum Server %1 nicht möglich: %2"_s.arg(address, socket.errorString()));
+    // waitForEncrypted() can give up early without an error, when a wake-up carried handshake
+    // bytes but did not finish it (seen on a loaded machine): wait on while the socket is
+    // connected and time is left.
+    const QDeadlineTimer deadline(msec);
+    while (!socket.isEncrypted()) {
+        if (socket.state() != QAbstractSocket::ConnectedState || deadline.hasExpired())
+            throw Error(ErrorCode::TlsFailed, u"Verschlüsselte Verbindung zum Server %1 nicht möglich: %2"_s.arg(
+                                                  address, socket.errorString()));
+        socket.waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
     if (!pins)
         return;
     const QString shown = fingerprint(socket.peerCertificate());
