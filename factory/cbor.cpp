@@ -87,12 +87,13 @@ double halfToDouble(quint16 half)
 
 // ---------------------------------------------------------------- writer
 
-void CborWriter::head(int major, quint64 n)
+// The head's bytes, written to `out` (9 at most); the count.
+int CborWriter::headBytes(int major, quint64 n, uchar *out)
 {
     const auto m = uchar(major << 5);
     if (n < 24) {
-        m_out.append(char(m | n));
-        return;
+        out[0] = uchar(m | n);
+        return 1;
     }
     int bytes;
     uchar info;
@@ -109,29 +110,42 @@ void CborWriter::head(int major, quint64 n)
         bytes = 8;
         info = 27;
     }
-    const qsizetype at = m_out.size();
-    m_out.resize(at + 1 + bytes);
-    auto *p = reinterpret_cast<uchar *>(m_out.data() + at);
-    *p++ = m | info;
-    for (int i = bytes - 1; i >= 0; --i) {
-        p[i] = uchar(n & 0xff);
+    out[0] = m | info;
+    for (int i = bytes; i >= 1; --i) {
+        out[i] = uchar(n & 0xff);
         n >>= 8;
     }
+    return 1 + bytes;
 }
 
-void CborWriter::key(QLatin1StringView ascii)
+void CborWriter::head(int major, quint64 n)
 {
-    head(3, quint64(ascii.size()));
-    m_out.append(ascii.data(), ascii.size());
+    uchar h[9];
+    const int size = headBytes(major, n, h);
+    std::memcpy(grow(size), h, size_t(size));
 }
+
+// Head and bytes in one step: appending piece by piece costs more than the bytes.
+void CborWriter::item(int major, const char *data, qsizetype size)
+{
+    uchar h[9];
+    const int headSize = headBytes(major, quint64(size), h);
+    char *out = grow(headSize + size);
+    std::memcpy(out, h, size_t(headSize));
+    if (size > 0)
+        std::memcpy(out + headSize, data, size_t(size));
+}
+
+void CborWriter::key(QLatin1StringView ascii) { item(3, ascii.data(), ascii.size()); }
 
 void CborWriter::text(QStringView s)
 {
     const qsizetype n = utf8Length(s);
-    head(3, quint64(n));
-    const qsizetype at = m_out.size();
-    m_out.resize(at + n);
-    writeUtf8(s, m_out.data() + at);
+    uchar h[9];
+    const int headSize = headBytes(3, quint64(n), h);
+    char *out = grow(headSize + n);
+    std::memcpy(out, h, size_t(headSize));
+    writeUtf8(s, out + headSize);
 }
 
 void CborWriter::integer(qint64 v)
@@ -152,11 +166,7 @@ void CborWriter::real(double v)
     qToBigEndian<quint64>(bits, m_out.data() + at + 1);
 }
 
-void CborWriter::bytes(QByteArrayView b)
-{
-    head(2, quint64(b.size()));
-    m_out.append(b.data(), b.size());
-}
+void CborWriter::bytes(QByteArrayView b) { item(2, b.data(), b.size()); }
 
 void CborWriter::tree(const QCborValue &v)
 {
@@ -330,6 +340,13 @@ bool CborReader::more(Container &c)
         return false;
     }
     return true;
+}
+
+quint8 CborReader::peek() const
+{
+    if (m_p >= m_end)
+        malformed();
+    return *m_p;
 }
 
 bool CborReader::isNull() const { return m_p < m_end && (*m_p == 0xf6 || *m_p == 0xf7); }

@@ -13,6 +13,8 @@
 #include <QStringView>
 #include <QVariant>
 
+#include <cstring>
+
 namespace wire {
 
 class CborWriter
@@ -24,11 +26,7 @@ public:
     void array(quint64 items) { head(4, items); }
     void key(QLatin1StringView ascii); // ASCII only, as all protocol keys are
     void text(QStringView s);
-    void utf8(QByteArrayView s) // text that is UTF-8 already
-    {
-        head(3, quint64(s.size()));
-        m_out.append(s.data(), s.size());
-    }
+    void utf8(QByteArrayView s) { item(3, s.data(), s.size()); } // text that is UTF-8 already
     void integer(qint64 v);
     void real(double v);
     void null() { m_out.append(char(0xf6)); }
@@ -36,7 +34,11 @@ public:
     void undefined() { m_out.append(char(0xf7)); }
     void bytes(QByteArrayView b);
     // Bytes that are CBOR already (one or more whole items).
-    void raw(QByteArrayView cbor) { m_out.append(cbor.data(), cbor.size()); }
+    void raw(QByteArrayView cbor)
+    {
+        if (!cbor.isEmpty())
+            std::memcpy(grow(cbor.size()), cbor.data(), size_t(cbor.size()));
+    }
     // A whole value tree, as QCborValue::toCbor() writes it, without its stream writer.
     void tree(const QCborValue &v);
     // A late-bound value: text, integer or double; anything else goes as its text.
@@ -44,7 +46,15 @@ public:
     void value(const QVariant &v);
 
 private:
+    static int headBytes(int major, quint64 n, uchar *out);
     void head(int major, quint64 n);
+    void item(int major, const char *data, qsizetype size);
+    char *grow(qsizetype n)
+    {
+        const qsizetype at = m_out.size();
+        m_out.resize(at + n);
+        return m_out.data() + at;
+    }
     QByteArray &m_out;
 };
 
@@ -70,6 +80,7 @@ public:
     Container enterArray();
     bool more(Container &c);
 
+    quint8 peek() const; // the next item's initial byte
     bool isNull() const; // null or undefined next
     bool isText() const;
     bool isMap() const;
@@ -82,6 +93,7 @@ public:
     QVariant value(); // late-bound: QString, qint64, double, QVariantList, QVariantMap; null: QVariant()
     void skip();
     bool atEnd() const { return m_p >= m_end; }
+    const char *position() const { return reinterpret_cast<const char *>(m_p); }
 
 private:
     [[noreturn]] static void malformed();

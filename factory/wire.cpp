@@ -1,10 +1,13 @@
 #include "factory/wire.h"
 
 #include "factory/cbor.h"
+#include "factory/error.h"
 
 #include <QCborArray>
 #include <QCborParserError>
 #include <QtEndian>
+
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -45,7 +48,8 @@ char *FrameReader::space(qsizetype size)
     return m_buffer.data() + m_end;
 }
 
-FrameReader::Status FrameReader::next(QCborMap &message)
+// The next whole frame's bytes; they stay valid until the buffer is next written to.
+FrameReader::Status FrameReader::take(QByteArrayView &frame)
 {
     if (buffered() < 4)
         return Status::NeedMore;
@@ -54,20 +58,123 @@ FrameReader::Status FrameReader::next(QCborMap &message)
         return Status::TooLarge;
     if (buffered() < 4 + qsizetype(length))
         return Status::NeedMore;
+    frame = QByteArrayView(m_buffer.constData() + m_pos + 4, length);
+    m_pos += 4 + length;
+    return Status::Message;
+}
+
+FrameReader::Status FrameReader::next(QCborMap &message)
+{
+    QByteArrayView frame;
+    const Status status = take(frame);
+    if (status != Status::Message)
+        return status;
     QCborParserError err;
     // Parsed in place: the value copies what it keeps.
-    const QCborValue value =
-        QCborValue::fromCbor(QByteArray::fromRawData(m_buffer.constData() + m_pos + 4, length), &err);
-    m_pos += 4 + length;
+    const QCborValue value = QCborValue::fromCbor(QByteArray::fromRawData(frame.data(), frame.size()), &err);
+    release();
+    if (err.error != QCborError::NoError || !value.isMap())
+        return Status::Malformed;
+    message = value.toMap();
+    return Status::Message;
+}
+
+FrameReader::Status FrameReader::next(Request &request)
+{
+    QByteArrayView frame;
+    const Status status = take(frame);
+    if (status != Status::Message)
+        return status;
+    const bool ok = request.parse(frame);
+    release();
+    return ok ? Status::Message : Status::Malformed;
+}
+
+void FrameReader::release()
+{
     if (m_pos == m_end) {
         m_pos = m_end = 0;
         if (m_buffer.size() > KeptBuffer)
             m_buffer = QByteArray();
     }
-    if (err.error != QCborError::NoError || !value.isMap())
-        return Status::Malformed;
-    message = value.toMap();
-    return Status::Message;
+}
+
+bool Request::parse(QByteArrayView cbor)
+{
+    m_bytes.resize(cbor.size()); // keeps its capacity
+    std::memcpy(m_bytes.data(), cbor.data(), size_t(cbor.size()));
+    m_fields.clear();
+    try {
+        CborReader r(m_bytes.constData(), m_bytes.size());
+        for (auto c = r.enterMap(); r.more(c);) {
+            Field f{};
+            const char *start = m_bytes.constData();
+            if (r.isText()) {
+                const QByteArrayView key = r.textView();
+                // A key in chunks lives in the reader's scratch buffer: such a key is never
+                // looked up, as no handler's key is sent that way.
+                if (key.data() >= start && key.data() < start + m_bytes.size()) {
+                    f.key = key.data() - start;
+                    f.keySize = key.size();
+                } else {
+                    f.keySize = -1;
+                }
+            } else {
+                r.skip();
+                f.keySize = -1; // not text: no lookup by a key name finds it
+            }
+            const char *at = r.position();
+            r.skip();
+            f.value = at - start;
+            f.valueSize = r.position() - at;
+            m_fields.append(f);
+        }
+        return r.atEnd();
+    } catch (const factory::Error &) {
+        m_fields.clear();
+        return false;
+    }
+}
+
+const Request::Field *Request::find(QLatin1StringView key) const
+{
+    for (const Field &f : m_fields) {
+        if (f.keySize == key.size() && std::memcmp(m_bytes.constData() + f.key, key.data(), size_t(f.keySize)) == 0)
+            return &f;
+    }
+    return nullptr;
+}
+
+QByteArrayView Request::raw(QLatin1StringView key) const
+{
+    const Field *f = find(key);
+    return f ? QByteArrayView(m_bytes.constData() + f->value, f->valueSize) : QByteArrayView();
+}
+
+QCborValue Request::value(QLatin1StringView key) const
+{
+    const QByteArrayView bytes = raw(key);
+    if (bytes.isEmpty())
+        return QCborValue(QCborValue::Undefined);
+    return QCborValue::fromCbor(QByteArray::fromRawData(bytes.data(), bytes.size()));
+}
+
+bool Request::isText(QLatin1StringView key) const
+{
+    const QByteArrayView bytes = raw(key);
+    return !bytes.isEmpty() && (uchar(bytes[0]) >> 5) == 3;
+}
+
+QString Request::text(QLatin1StringView key) const
+{
+    const QByteArrayView bytes = raw(key);
+    if (bytes.isEmpty() || (uchar(bytes[0]) >> 5) != 3)
+        return {};
+    CborReader r(bytes.data(), bytes.size());
+    QString s = r.text();
+    if (s.isNull())
+        s = QString(u""_s); // empty text is still text
+    return s;
 }
 
 QCborMap ok(const QCborValue &value)

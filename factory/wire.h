@@ -3,8 +3,11 @@
 // CBOR map. docs/protocol.md describes the messages.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QCborMap>
 #include <QCborValue>
+#include <QLatin1StringView>
+#include <QVarLengthArray>
 
 namespace wire {
 
@@ -12,6 +15,31 @@ constexpr quint32 MaxFrame = 16u * 1024u * 1024u;
 constexpr int ProtocolVersion = 1;
 
 QByteArray encode(const QCborMap &message);
+
+// One request as it arrived. Its map's keys are found once; a value is decoded only when
+// asked for, so the few a handler reads cost what they are, not a tree of the whole
+// message. Lookups behave as QCborMap's: the first pair with the key, undefined if none.
+// Kept from frame to frame, it keeps its buffers.
+class Request
+{
+public:
+    // False where the bytes are not one whole, well-formed CBOR map.
+    bool parse(QByteArrayView cbor);
+    QCborValue value(QLatin1StringView key) const;
+    // The value's CBOR bytes, empty where the key is missing.
+    QByteArrayView raw(QLatin1StringView key) const;
+    bool isText(QLatin1StringView key) const;
+    QString text(QLatin1StringView key) const; // a null QString unless the value is text
+
+private:
+    struct Field
+    {
+        qsizetype key, keySize, value, valueSize;
+    };
+    const Field *find(QLatin1StringView key) const;
+    QByteArray m_bytes;
+    QVarLengthArray<Field, 16> m_fields;
+};
 
 // Collects bytes as they arrive and hands out whole messages.
 class FrameReader
@@ -26,9 +54,12 @@ public:
     // Takes the next whole frame off the buffer. After TooLarge or Malformed the stream is
     // out of step and must be closed.
     Status next(QCborMap &message);
+    Status next(Request &request);
     qsizetype buffered() const { return m_end - m_pos; }
 
 private:
+    Status take(QByteArrayView &frame);
+    void release();
     QByteArray m_buffer; // [m_pos, m_end) unread
     qsizetype m_pos = 0;
     qsizetype m_end = 0;

@@ -9,7 +9,7 @@ namespace server::access {
 
 namespace {
 
-QString lower(const QCborMap &request, QLatin1StringView key) { return request.value(key).toString().toLower(); }
+QString lower(const wire::Request &request, QLatin1StringView key) { return request.text(key).toLower(); }
 
 // The M lines the session sends while it connects and signs in, exactly in the form it sends
 // them; tenant and branch are the ones typed, so they may be any plain word or number.
@@ -34,13 +34,13 @@ bool personnelClass(const QString &cls)
 
 } // namespace
 
-bool isPasswordCheck(const QString &op, const QCborMap &request)
+bool isPasswordCheck(const QString &op, const wire::Request &request)
 {
     return op == u"query"_s && lower(request, "cls"_L1) == u"vr.parpersedv"_s
            && lower(request, "q"_L1) == u"userviapasswort"_s;
 }
 
-bool openBeforeSignIn(const QString &op, const QCborMap &request)
+bool openBeforeSignIn(const QString &op, const wire::Request &request)
 {
     // Result sets a connection has can only come from the queries below.
     if (op == u"next"_s || op == u"close"_s)
@@ -67,13 +67,12 @@ bool openBeforeSignIn(const QString &op, const QCborMap &request)
     return false;
 }
 
-QString refusal(const QString &op, const QCborMap &request)
+QString refusal(const QString &op, const wire::Request &request)
 {
     QString what = op;
     for (QLatin1StringView key : {"cls"_L1, "m"_L1, "q"_L1}) {
-        const QCborValue v = request.value(key);
-        if (v.isString())
-            what += u' ' + v.toString().left(100);
+        if (request.isText(key))
+            what += u' ' + request.text(key).left(100);
     }
     return u"Anmeldung erforderlich: '"_s + what
            + u"' ist erst nach der Anmeldung mit Personalcode und Passwort erlaubt"_s;

@@ -108,6 +108,7 @@ void ConnectionThread::serve()
     Job job(m_server, m_jobNumber);
     job.setPeerGone([fd = m_fd] { return peerGone(fd); });
     wire::FrameReader reader;
+    wire::Request request; // kept, with its buffers, from one frame to the next
     constexpr qsizetype ReadSize = 64 * 1024;
     // A stranger may not hold a connection, its thread and its memory for long.
     const QDeadlineTimer helloDeadline(m_server.helloTimeoutMsec);
@@ -143,7 +144,7 @@ void ConnectionThread::serve()
         }
         reader.commit(n);
         for (;;) {
-            QCborMap message;
+            wire::Request &message = request;
             const wire::FrameReader::Status status = reader.next(message);
             if (status == wire::FrameReader::Status::NeedMore)
                 break;

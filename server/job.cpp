@@ -33,26 +33,32 @@ constexpr qsizetype BatchBytes = 64 * 1024;
 constexpr qint64 PeerProbeMsec = 50;
 constexpr qsizetype KeptAnswerBytes = 256 * 1024; // a larger answer buffer is not kept
 
-QString textArg(const QCborMap &request, QLatin1StringView key)
+QString textArg(const wire::Request &request, QLatin1StringView key)
 {
+    if (request.isText(key))
+        return request.text(key);
     const QCborValue v = request.value(key);
-    if (v.isString())
-        return v.toString();
     if (v.isInteger())
         return QString::number(v.toInteger());
     throw Error(Code::Protocol, u"Argument '"_s + QString(key) + u"' fehlt oder ist kein Text"_s);
 }
 
-QVariantList argList(const QCborMap &request, const QString &what)
+// Read off the request's bytes: a value tree of the list would cost more than the call.
+QVariantList argList(const wire::Request &request, const QString &what)
 {
-    const QCborValue a = request.value("a"_L1);
-    if (a.isUndefined() || a.isNull())
+    const QByteArrayView raw = request.raw("a"_L1);
+    wire::CborReader r(raw.data(), raw.size());
+    if (raw.isEmpty() || r.isNull())
         return {};
-    if (!a.isArray())
+    if (!r.isArray())
         throw Error(Code::Protocol, u"Argument 'a' ist keine Liste"_s);
-    if (a.toArray().size() > Job::MaxArguments)
-        throw Error(Code::ArgumentCount, what + u": mehr als 16 Argumente"_s);
-    return values::listFromCbor(a);
+    QVariantList args;
+    for (auto c = r.enterArray(); r.more(c);) {
+        if (args.size() == Job::MaxArguments)
+            throw Error(Code::ArgumentCount, what + u": mehr als 16 Argumente"_s);
+        args.append(values::read(r));
+    }
+    return args;
 }
 
 } // namespace
@@ -144,26 +150,24 @@ void Job::answerSent()
         m_ok = QByteArray();
 }
 
-const QByteArray &Job::handle(const QCborMap &request, bool &closeAfter)
+const QByteArray &Job::handle(const wire::Request &request, bool &closeAfter)
 {
     m_rowsReady = false;
     m_okReady = false;
     const QCborValue number = request.value("n"_L1);
-    const QCborValue opValue = request.value("op"_L1);
-    if (!opValue.isString()) {
+    if (!request.isText("op"_L1)) {
         closeAfter = true;
         log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));
         answerError(number, Code::Protocol, u"Anfrage ohne 'op'"_s);
         return m_answer;
     }
-    const QString op = opValue.toString();
+    const QString op = request.text("op"_L1);
     // What failed, for the log: the op and the class, method or query it named.
     auto what = [&] {
         QString text = op;
         for (QLatin1StringView key : {"cls"_L1, "m"_L1, "q"_L1}) {
-            const QCborValue v = request.value(key);
-            if (v.isString())
-                text += u' ' + v.toString().left(100);
+            if (request.isText(key))
+                text += u' ' + request.text(key).left(100);
         }
         return text;
     };
@@ -185,7 +189,7 @@ const QByteArray &Job::handle(const QCborMap &request, bool &closeAfter)
     return m_answer;
 }
 
-QCborValue Job::dispatch(const QString &op, const QCborMap &request, bool &closeAfter)
+QCborValue Job::dispatch(const QString &op, const wire::Request &request, bool &closeAfter)
 {
     if (m_idleRolledBack) {
         m_idleRolledBack = false;
@@ -308,7 +312,7 @@ void Job::abandonCall(size_t pendingMark)
     m_callLists.clear();
 }
 
-QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
+QCborValue Job::hello(const wire::Request &request, bool &closeAfter)
 {
     if (m_ns)
         throw Error(Code::Protocol, u"Bereits angemeldet (Namensraum "_s + m_ns->name + u")"_s);
@@ -336,12 +340,19 @@ QCborValue Job::hello(const QCborMap &request, bool &closeAfter)
     return answer;
 }
 
-const ClassDecl &Job::classOf(const QCborMap &request)
+const ClassDecl &Job::classOf(const wire::Request &request)
 {
+    // A client mostly calls the class of its last call: known by its bytes, it needs no
+    // text, lower-casing and lookup. Declarations live as long as the server.
+    const QByteArrayView raw = request.raw("cls"_L1);
+    if (m_lastClass && !raw.isEmpty() && raw == QByteArrayView(m_lastClassBytes))
+        return *m_lastClass;
     const QString name = textArg(request, "cls"_L1);
     const ClassDecl *decl = m_server.registry.find(name, *this);
     if (!decl)
         throw Error(Code::UnknownClass, u"Klasse '"_s + name + u"' existiert nicht"_s);
+    m_lastClass = decl;
+    m_lastClassBytes = raw.toByteArray();
     return *decl;
 }
 
@@ -370,7 +381,7 @@ void Job::readBatch(RowSource &rows, int batchSize, bool &more)
     m_rowsReady = true;
 }
 
-static int batchSizeOf(const QCborMap &request)
+static int batchSizeOf(const wire::Request &request)
 {
     const QCborValue b = request.value("b"_L1);
     if (!b.isInteger())
@@ -378,7 +389,7 @@ static int batchSizeOf(const QCborMap &request)
     return int(qBound<qint64>(1, b.toInteger(), qint64(MaxBatchRows)));
 }
 
-QCborValue Job::query(const QCborMap &request)
+QCborValue Job::query(const wire::Request &request)
 {
     const ClassDecl &decl = classOf(request);
     const QString name = textArg(request, "q"_L1);
@@ -435,7 +446,7 @@ QCborValue Job::query(const QCborMap &request)
     return answer;
 }
 
-QCborValue Job::next(const QCborMap &request)
+QCborValue Job::next(const wire::Request &request)
 {
     const QCborValue h = request.value("h"_L1);
     auto it = m_resultSets.find(int(h.toInteger()));
@@ -451,7 +462,7 @@ QCborValue Job::next(const QCborMap &request)
     return answer;
 }
 
-QCborValue Job::closeResultSet(const QCborMap &request)
+QCborValue Job::closeResultSet(const wire::Request &request)
 {
     const QCborValue h = request.value("h"_L1);
     const auto it = h.isInteger() ? m_resultSets.find(int(h.toInteger())) : m_resultSets.end();

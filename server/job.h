@@ -7,6 +7,8 @@
 #include "server/servercontext.h"
 #include "server/transactions.h"
 
+#include "factory/wire.h"
+
 #include <QCborMap>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -28,7 +30,7 @@ public:
 
     // Answers one request as a whole frame, valid until the next call. closeAfter: the
     // connection ends after it.
-    const QByteArray &handle(const QCborMap &request, bool &closeAfter);
+    const QByteArray &handle(const wire::Request &request, bool &closeAfter);
     // The answer is out: a large one's buffer is given back.
     void answerSent();
     // Once the call is answered: records and starts the batch runs its committed work asked for.
@@ -86,12 +88,12 @@ public:
 private:
     using PendingBatch = BatchRequest;
 
-    QCborValue dispatch(const QString &op, const QCborMap &request, bool &closeAfter);
-    QCborValue hello(const QCborMap &request, bool &closeAfter);
-    QCborValue query(const QCborMap &request);
-    QCborValue next(const QCborMap &request);
-    QCborValue closeResultSet(const QCborMap &request);
-    const ClassDecl &classOf(const QCborMap &request);
+    QCborValue dispatch(const QString &op, const wire::Request &request, bool &closeAfter);
+    QCborValue hello(const wire::Request &request, bool &closeAfter);
+    QCborValue query(const wire::Request &request);
+    QCborValue next(const wire::Request &request);
+    QCborValue closeResultSet(const wire::Request &request);
+    const ClassDecl &classOf(const wire::Request &request);
     template<typename Work>
     QCborValue inCall(Work &&work);
     void abandonCall(size_t pendingMark);
@@ -137,6 +139,8 @@ private:
     QByteArray m_rows;   // the rows of a query or next answer, as CBOR already
     bool m_rowsReady = false;
     QByteArray m_ok;       // an ok value written as CBOR already (open)
+    const ClassDecl *m_lastClass = nullptr; // of the last request naming a class, and its name's CBOR
+    QByteArray m_lastClassBytes;
     bool m_okReady = false;
     QString m_user;          // signed in as; see server/access.h
     int m_wrongPasswords = 0; // in a row

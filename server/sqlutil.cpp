@@ -95,8 +95,10 @@ QVariant sqliteCell(sqlite3_stmt *stmt, int i)
     case SQLITE_BLOB:
         return QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
     default: {
-        const auto *text = static_cast<const QChar *>(sqlite3_column_text16(stmt, i));
-        return QString(text, sqlite3_column_bytes16(stmt, i) / qsizetype(sizeof(QChar)));
+        // The file holds UTF-8: asking for UTF-16 would make SQLite convert into a buffer
+        // of its own, and QString copy that again.
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
+        return QString::fromUtf8(text, sqlite3_column_bytes(stmt, i));
     }
     }
 }

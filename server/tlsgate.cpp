@@ -9,7 +9,7 @@ using namespace Qt::StringLiterals;
 
 namespace server::tlsgate {
 
-bool plainHello(const QSslConfiguration &config, Link &link, const QCborMap &message, qsizetype unread,
+bool plainHello(const QSslConfiguration &config, Link &link, const wire::Request &message, qsizetype unread,
                 int jobNumber, int msec, bool &over)
 {
     over = false;
@@ -35,7 +35,7 @@ bool plainHello(const QSslConfiguration &config, Link &link, const QCborMap &mes
     // Numbered like every other answer (the number first), so that the client takes it for
     // its hello's.
     QCborMap answer;
-    if (const QCborValue number = message.value(u"n"_s); number.isInteger())
+    if (const QCborValue number = message.value("n"_L1); number.isInteger())
         answer.insert(u"n"_s, number);
     answer.insert(u"ok"_s, offer);
     if (!link.sendAll(wire::encode(answer)))

@@ -99,6 +99,31 @@ QVariant fromCbor(const QCborValue &value)
     }
 }
 
+QVariant read(wire::CborReader &r)
+{
+    const quint8 initial = r.peek();
+    switch (initial >> 5) {
+    case 0:
+    case 1:
+        return r.value(); // an integer, or a double beyond qint64 as the value tree has it
+    case 2:
+    case 3:
+        return r.text();
+    case 7:
+        if (initial == 0xf5 || initial == 0xf4) {
+            r.skip();
+            return initial == 0xf5 ? 1 : 0;
+        }
+        if (initial >= 0xf9 && initial <= 0xfb)
+            return r.value();
+        break;
+    default:
+        break;
+    }
+    r.skip();
+    return {};
+}
+
 QVariantList listFromCbor(const QCborValue &array)
 {
     QVariantList list;

@@ -10,6 +10,7 @@
 #include <QVariantList>
 
 namespace wire {
+class CborReader;
 class CborWriter;
 }
 
@@ -20,6 +21,8 @@ QCborValue toCbor(const QVariant &value);
 void writeCbor(wire::CborWriter &w, const QVariant &value);
 QVariant fromCbor(const QCborValue &value);
 QVariantList listFromCbor(const QCborValue &array);
+// The same as fromCbor() makes of the next item, read straight off the wire.
+QVariant read(wire::CborReader &r);
 // Text form of a value: the client's rule (factory::toText), never an exponent.
 inline QString text(const QVariant &value) { return factory::toText(value); }
 

@@ -3,6 +3,7 @@
 #include "factory/cbor.h"
 #include "factory/connection.h"
 #include "factory/factory.h"
+#include "factory/wire.h"
 
 #include <QCborArray>
 #include <QCborMap>
@@ -31,6 +32,7 @@ private slots:
     void writerIsReadByQt();
     void readerReadsQtEncoding();
     void readerReadsIndefiniteAndSmallFloats();
+    void requestReadsWhatTheValueTreeReads();
     void readerRejectsBrokenInput_data();
     void readerRejectsBrokenInput();
 
@@ -247,6 +249,35 @@ void tst_values::readerReadsIndefiniteAndSmallFloats()
     QVERIFY(r.atEnd());
 }
 
+void tst_values::requestReadsWhatTheValueTreeReads()
+{
+    QCborMap m;
+    m.insert(u"n"_s, 7);
+    m.insert(u"op"_s, u"call"_s);
+    m.insert(u"cls"_s, u"Straße"_s);
+    m.insert(u"id"_s, u""_s);
+    m.insert(u"a"_s, QCborArray{1, u"x"_s, 2.5, QCborValue(), QCborArray{true}});
+    m.insert(u"p"_s, QCborMap{{u"Name"_s, u"Müller"_s}});
+    m.insert(42, u"not a text key"_s);
+    m.insert(u"n"_s, 8); // QCborMap keeps the first; so must the request
+    const QByteArray bytes = m.toCborValue().toCbor();
+
+    wire::Request r;
+    QVERIFY(r.parse(bytes));
+    for (const char *key : {"n", "op", "cls", "id", "a", "p", "missing"})
+        QCOMPARE(r.value(QLatin1StringView(key)), m.value(QLatin1StringView(key)));
+    QCOMPARE(r.text("cls"_L1), u"Straße"_s);
+    QVERIFY(r.isText("id"_L1) && !r.text("id"_L1).isNull()); // empty text is still text
+    QVERIFY(!r.isText("n"_L1) && r.text("n"_L1).isNull());
+    QVERIFY(r.raw("missing"_L1).isEmpty() && r.value("missing"_L1).isUndefined());
+
+    // Reused for the next frame, it forgets the last one; a map with bytes after it is broken.
+    QVERIFY(r.parse(QCborMap{{u"op"_s, u"ping"_s}}.toCborValue().toCbor()));
+    QVERIFY(r.value("cls"_L1).isUndefined());
+    QVERIFY(!r.parse(QByteArray(bytes + char(1))));
+    QVERIFY(!r.parse(QCborValue(u"op"_s).toCbor()));
+}
+
 void tst_values::readerRejectsBrokenInput_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -271,6 +302,8 @@ void tst_values::readerRejectsBrokenInput()
     } catch (const factory::Error &e) {
         QCOMPARE(e.number(), int(factory::ErrorCode::Protocol));
     }
+    // The same bytes as a request's value are refused with the frame.
+    QVERIFY(!wire::Request().parse(QByteArray(QByteArray("\xa1\x61" "a", 3) + bytes)));
 }
 
 void tst_values::connectionString_data()
