@@ -219,7 +219,19 @@ void Connection::write(const CallInfo &info)
     qToBigEndian<quint32>(quint32(body), m_out.data());
     if (m_socket.write(m_out) != m_out.size())
         broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
-    m_socket.flush();
+    // Unbuffered, the socket hands the kernel what it takes at once and keeps the rest for
+    // an event loop this synchronous client does not run: a request larger than the send
+    // buffer (a long list over a slow line) would stay half sent until the call timed out.
+    const QDeadlineTimer deadline(m_callTimeout);
+    while (m_socket.bytesToWrite() > 0) {
+        if (m_socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+            continue;
+        if (m_socket.state() == QAbstractSocket::ConnectedState && deadline.hasExpired())
+            broken(ErrorCode::Timeout, info,
+                   u"Anfrage an den Server "_s + m_where + u" nicht innerhalb von %1 ms gesendet"_s.arg(m_callTimeout));
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+    }
 }
 
 CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)

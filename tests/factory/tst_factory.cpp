@@ -15,6 +15,7 @@
 #include <QtEndian>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,6 +76,7 @@ private slots:
     void resultSetClosedEarly();
     void reconnectLeavesOldObjectsBehind();
     void callWithoutAnswerInTimeFails();
+    void largeRequestReachesASlowServerWhole();
     void killedServerFailsTheCallAndAllowsReconnect();
     void tlsServerIsKnownByItsFirstCertificate();
     void lateAnswerIsNotTakenForTheNextCall();
@@ -568,6 +570,30 @@ void tst_factory::callWithoutAnswerInTimeFails()
     holder.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"TROLLBACK"_s});
     QVERIFY(m_server->connect(waiter));
     QCOMPARE(factory::toText(waiter.Static(u"VR.Windows"_s)->call(u"Xecute"_s, {u"W 1+1"_s})), u"2"_s);
+}
+
+void tst_factory::largeRequestReachesASlowServerWhole()
+{
+    // 15 MB: more than the kernel's buffers at both ends take while the server stands still.
+    QStringList numbers;
+    for (int i = 0; i < 1'900'000; ++i)
+        numbers.append(QString::number(1'000'000 + i));
+    factory::Factory f;
+    connected(f);
+    f.setCallTimeout(20000);
+    ::kill(pid_t(m_server->pid()), SIGSTOP);
+    std::thread resume([pid = pid_t(m_server->pid())] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, SIGCONT);
+    });
+    QElapsedTimer t;
+    t.start();
+    // Answered, not timed out: the server read the whole list and found its first number unknown.
+    EXPECT_ERROR(f.Static(u"orvanta.wexlkunde"_s)->call(u"Save"_s, {u"1"_s, numbers.join(u'|'), u"orvanta.wexl"_s}),
+                 2009);
+    resume.join();
+    QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(f.IsConnected());
 }
 
 void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
