@@ -1,7 +1,7 @@
 // varelo-server [--listen HOST:PORT] [--data DIR] [--namespace NAME]... [--seed demo] [--scale N]
 //               [--batch-workers N]
 //               [--tls-cert FILE --tls-key FILE] [--max-connections N] [--hello-timeout MS]
-//               [--line-time SECONDS] [--transaction-idle SECONDS] [--job-memory MIB]
+//               [--line-time SECONDS] [--transaction-idle SECONDS] [--job-memory MIB] [--exclusive-data]
 
 #include "server/builtin.h"
 #include "server/copystore.h"
@@ -112,6 +112,9 @@ int main(int argc, char *argv[])
                       u"Serve the namespaces from this PostgreSQL database (postgresql://USER@HOST:PORT/DB),"
                       " one schema each, instead of the SQLite files of --data."_s,
                       u"URI"_s});
+    parser.addOption({u"exclusive-data"_s,
+                      u"The databases of --data are this server's alone while it runs: no other program (the"
+                      " sqlite3 tool, a copy, a second server) can open them, and reads need no file lock each."_s});
     parser.addOption({u"copy-store"_s,
                       u"--copy-store FROM TO: copy the namespaces (--namespace) from FROM to TO, each a data"
                       " folder or a postgresql:// URI, then stop. The password key is that of --data (default:"
@@ -203,6 +206,9 @@ int main(int argc, char *argv[])
     context.store = server::store::Store::parse(parser.isSet(u"store"_s) ? parser.value(u"store"_s) : dataDir);
     if (parser.isSet(u"store"_s) && !context.store.postgres())
         fail(u"--store expects a postgresql:// URI"_s);
+    if (parser.isSet(u"exclusive-data"_s) && (context.store.postgres() || copying))
+        fail(u"--exclusive-data is for serving the databases of a data folder"_s);
+    context.store.exclusive = parser.isSet(u"exclusive-data"_s);
     context.batches =
         std::make_unique<server::BatchRunner>(context.store, context.dataDir, context.outputDir, workers);
 

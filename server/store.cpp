@@ -24,7 +24,7 @@ namespace {
 // The schema of the run records in a PostgreSQL database; no namespace can be called so.
 const QString RecordsSchema = u"varelo server"_s;
 
-QSqlDatabase openSqlite(const QString &path, const QString &connectionName)
+QSqlDatabase openSqlite(const QString &path, const QString &connectionName, bool exclusive = false)
 {
     // Every connection belongs to one thread, so SQLite need not lock a connection's mutex
     // around every call (a row's cells are a dozen calls). Only possible before the first
@@ -33,8 +33,17 @@ QSqlDatabase openSqlite(const QString &path, const QString &connectionName)
     [[maybe_unused]] static const bool configured = sqlite3_config(SQLITE_CONFIG_MULTITHREAD) == SQLITE_OK
                                                     && sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connectionName);
-    db.setDatabaseName(path);
-    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+    if (exclusive) {
+        // SQLite's exclusive file system layer: the connections of this process share the
+        // lock it holds on the file, and the WAL index lives in memory, not in a shared file.
+        QUrl uri = QUrl::fromLocalFile(path);
+        uri.setQuery(u"vfs=unix-excl"_s);
+        db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_URI"_s);
+    } else {
+        db.setDatabaseName(path);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+    }
     if (!db.open()) {
         const QString text = db.lastError().text();
         db = QSqlDatabase();
@@ -146,7 +155,7 @@ QString Namespace::path() const { return store.folder + u'/' + name + u".db"_s; 
 QSqlDatabase open(const Namespace &ns, const QString &connectionName)
 {
     return ns.store.postgres() ? openPostgres(ns.store, ns.schema(), connectionName)
-                               : openSqlite(ns.path(), connectionName);
+                               : openSqlite(ns.path(), connectionName, ns.store.exclusive);
 }
 
 QSqlDatabase openRecords(const Store &store, const QString &connectionName)

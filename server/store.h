@@ -17,6 +17,10 @@ struct Store
     Kind kind = Kind::SQLite;
     QString folder; // SQLite: the data folder
     QString uri;    // PostgreSQL: a libpq connection URI (password from PGPASSWORD or ~/.pgpass)
+    // SQLite: the namespaces' databases are this server's alone while it runs. One lock on
+    // each file for the server's life replaces the lock round of every read transaction;
+    // no other program can open them meanwhile.
+    bool exclusive = false;
 
     bool postgres() const { return kind == Kind::PostgreSQL; }
     // "postgresql://…" or "postgres://…" is a database, anything else a data folder.

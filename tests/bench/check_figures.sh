@@ -17,7 +17,8 @@ for figure in "TCP echo round trip (pinned)" "OpenId VR.ParPersEdv (pinned)" "cl
     "customer search \"MA\" (20 ms a round trip)" "accessibility bridge (bridge on)" "customer search \"MA\"" "client start to sign-in dialog shown" \
     "server peak memory" "seed demo --scale" "OpenId VR.ParPersEdv (pinned, PostgreSQL)" \
     "KkrSuche \"MA\", rows read to the last (pinned, PostgreSQL)" \
-    "OpenId throughput, 8 connections (two servers, PostgreSQL)"; do
+    "OpenId throughput, 8 connections (two servers, PostgreSQL)" "OpenId VR.ParPersEdv (pinned, exclusive data)" \
+    "OpenId throughput, 8 connections (exclusive data)"; do
   if ! grep -qF -- "$figure" <<<"$out"; then
     echo "missing figure: $figure" >&2
     missing=1

@@ -6,6 +6,8 @@
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <thread>
@@ -70,6 +72,7 @@ private slots:
     void readersDoNotWaitForAnotherJobsTransaction();
     void concurrentReadModifyWriteLosesNothing();
     void globalsSurviveReconnectAndRestart();
+    void exclusiveDataKeepsOtherProgramsOut();
     void stoppedServerKeepsNothingUncommitted();
     void runawayLinesAndIdleTransactionsFreeTheLock();
 
@@ -319,6 +322,28 @@ void tst_servertx::globalsSurviveReconnectAndRestart()
     QCOMPARE(x(m_a, u"W ^V(\"Anmeldung\","_s + job + u")"_s), u"Müller `2026"_s);
     // The demo data are not seeded twice.
     QCOMPARE(x(m_a, u"W $P(^FA(0),\"`\",2)"_s), u"2026"_s);
+}
+
+void tst_servertx::exclusiveDataKeepsOtherProgramsOut()
+{
+    if (!TestServer::exclusiveData())
+        QSKIP("the data folder is shared (VARELO_TEST_EXCLUSIVE_DATA not set)");
+    x(m_a, u"S ^V(\"Exklusiv\")=1"_s);
+    const QString file = m_server->dataDir() + u"/VARELO.db"_s;
+    auto readable = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"outsider"_s);
+        db.setDatabaseName(file);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=0;QSQLITE_OPEN_READONLY"_s);
+        const bool ok = db.open() && QSqlQuery(db).exec(u"SELECT count(*) FROM sqlite_master"_s);
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(u"outsider"_s);
+        return ok;
+    };
+    QVERIFY(!readable());
+    m_server->stop();
+    QVERIFY(readable());
+    QVERIFY(m_server->start());
+    QCOMPARE(x(connected(m_a), u"W ^V(\"Exklusiv\")"_s), u"1"_s);
 }
 
 void tst_servertx::stoppedServerKeepsNothingUncommitted()

@@ -61,6 +61,8 @@ QString withDatabase(const QString &uri, const QString &database)
 
 bool TestServer::postgres() { return !clusterUri().isEmpty(); }
 
+bool TestServer::exclusiveData() { return !postgres() && qEnvironmentVariableIsSet("VARELO_TEST_EXCLUSIVE_DATA"); }
+
 QSqlDatabase TestServer::openDatabase(const QString &uri, const QString &connectionName)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, connectionName);
@@ -146,6 +148,8 @@ bool TestServer::start()
     }
     if (postgres())
         args << u"--store"_s << storeUri();
+    if (exclusiveData())
+        args << u"--exclusive-data"_s;
     args << m_options.extraArgs;
     // A test that aborts takes its server with it, rather than leave it running on.
     const rlim_t limit = rlim_t(m_options.fileLimit);

@@ -55,6 +55,8 @@ public:
     // data folder gets a database of its own there (kept with the folder, dropped with the
     // object when the folder is the fixture's), and the server runs on it with --store.
     static bool postgres();
+    // VARELO_TEST_EXCLUSIVE_DATA set: SQLite servers run with --exclusive-data.
+    static bool exclusiveData();
     // The --store of this server's data folder on that cluster ("" without one).
     QString storeUri() const;
     // A fresh, empty database on the cluster; the caller drops it with dropDatabase.
