@@ -19,6 +19,10 @@ struct Property
     QString display; // display form of `stored`
     bool hasDisplay = false;
     bool dirty = false;
+    // While >= 0, value and stored are still the CBOR at Instance::Private::raw[rawAt, rawAt + rawSize):
+    // most opened objects are read for a few of their properties, or none.
+    qsizetype rawAt = -1;
+    qsizetype rawSize = 0;
 };
 
 bool sameName(QStringView a, QStringView b)
@@ -39,6 +43,7 @@ struct Instance::Private
     QString id;
     QVariant initialValue;
     std::vector<Property> props;
+    QByteArray raw; // the values of props not decoded yet
     bool isNew = false;
     bool pending = false; // a pipelined save's answer has not been read yet
 
@@ -58,6 +63,17 @@ struct Instance::Private
         initialValue = QVariant();
     }
 
+    // The property with its value decoded.
+    Property &decoded(Property &p)
+    {
+        if (p.rawAt >= 0) {
+            wire::CborReader r(raw.constData() + p.rawAt, p.rawSize);
+            p.value = p.stored = lateBound(r.value());
+            p.rawAt = -1;
+        }
+        return p;
+    }
+
     Property *find(QStringView name)
     {
         for (Property &p : props)
@@ -73,6 +89,7 @@ struct Instance::Private
     void read(wire::CborReader &r)
     {
         props.clear();
+        raw.resize(0);
         for (auto c = r.enterMap(); r.more(c);) {
             const QByteArrayView key = r.textView();
             if (key == "cls") {
@@ -114,7 +131,11 @@ struct Instance::Private
             Property *p = displaysFirst ? find(known[i]) : nullptr;
             if (!p)
                 p = &props.emplace_back(Property{known[i], {}, {}, {}, false, false});
-            p->value = p->stored = lateBound(r.value());
+            const char *at = r.position();
+            r.skip();
+            p->rawAt = raw.size();
+            p->rawSize = r.position() - at;
+            raw.append(at, p->rawSize);
         }
     }
 
@@ -233,8 +254,8 @@ QStringList Instance::propertyNames() const
 QVariant Instance::get(const QString &property) const
 {
     d->settle();
-    if (const Property *p = d->find(property))
-        return p->value;
+    if (Property *p = d->find(property))
+        return d->decoded(*p).value;
     if (d->isNew)
         return QVariant(QString());
     d->unknownProperty(property);
@@ -249,7 +270,7 @@ void Instance::set(const QString &property, const QVariant &value)
             d->unknownProperty(property);
         p = &d->props.emplace_back(Property{property, {}, {}, {}, false, false});
     }
-    p->value = lateBound(value);
+    d->decoded(*p).value = lateBound(value);
     // Writing back what the server holds changes nothing and costs no round trip.
     p->dirty = p->dirty || d->isNew || !identical(p->value, p->stored);
 }
@@ -267,7 +288,7 @@ QVariant Instance::call(const QString &method, const QVariantList &args)
     d->settle();
 
     if (method.size() > DisplaySuffix.size() && method.endsWith(DisplaySuffix, Qt::CaseInsensitive)) {
-        const Property *p = d->find(QStringView(method).chopped(DisplaySuffix.size()));
+        Property *p = d->find(QStringView(method).chopped(DisplaySuffix.size()));
         if (!p && !d->isNew)
             throw Error(ErrorCode::UnknownMethod,
                         u"Methode '%1' der Klasse %2 unbekannt"_s.arg(method, d->className));
@@ -280,7 +301,7 @@ QVariant Instance::call(const QString &method, const QVariantList &args)
         if (p && !d->isNew) {
             if (!p->hasDisplay)
                 return toText(args.front());
-            if (toText(args.front()) == toText(p->stored))
+            if (toText(args.front()) == toText(d->decoded(*p).stored))
                 return p->display;
         }
     }
@@ -352,7 +373,8 @@ void Instance::sys_close()
     // Nothing is held open on the server; forget what was not saved. A pending save's answer
     // still fills the object in when it is collected.
     for (Property &p : d->props) {
-        p.value = p.stored;
+        if (p.rawAt < 0)
+            p.value = p.stored;
         p.dirty = false;
     }
 }
