@@ -5,6 +5,10 @@
 #include "server/values.h"
 #include "factory/cbor.h"
 
+#include <QScopeGuard>
+
+#include <sqlite3.h>
+
 using namespace Qt::StringLiterals;
 using factory::Error;
 namespace Code = factory::ErrorCode;
@@ -109,19 +113,8 @@ void ObjectLayer::notFound(const ClassInfo &info, const QString &id) const
 
 bool ObjectLayer::load(ClassInfo &info, const QString &id, QVariantList &values)
 {
-    QVariant key;
-    if (info.decl->idProperties.isEmpty()) {
-        bool ok = false;
-        const qlonglong n = id.trimmed().toLongLong(&ok);
-        if (!ok)
-            throw Error(Code::InvalidId, u"Ungültige Objekt-Id '"_s + id + u"' für "_s + info.decl->name
-                                             + u" (eine Zahl erwartet)"_s);
-        key = n;
-    } else {
-        key = id;
-    }
     QSqlQuery &q = sql::prepared(m_ctx.db(), info.select);
-    if (!sql::firstRow(q, {key}, values))
+    if (!sql::firstRow(q, {keyOf(info, id)}, values))
         return false;
     const int n = int(info.decl->properties.size());
     values.resize(n);
@@ -159,16 +152,15 @@ QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const Q
 }
 
 // What describe() answers and the class, without building the map first: opening an
-// object is the most frequent call.
-void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWriter &w)
+// object is the most frequent call. `value(k)` writes property k's stored value, `raw(k)`
+// gives it for its display form.
+template<typename WriteValue, typename RawValue>
+static void writeObject(const ClassDecl &decl, const QString &id, wire::CborWriter &w, WriteValue value,
+                        RawValue raw)
 {
-    ClassInfo &i = stored(decl);
-    if (!load(i, id, m_values))
-        notFound(i, id);
     quint64 shown = 0;
     quint64 displayed = 0;
-    for (qsizetype k = 0; k < m_values.size(); ++k) {
-        const PropertyDecl &property = decl.properties[k];
+    for (const PropertyDecl &property : decl.properties) {
         shown += property.hidden ? 0 : 1;
         displayed += !property.hidden && property.display ? 1 : 0;
     }
@@ -177,24 +169,63 @@ void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWrite
     w.text(id);
     w.key("p"_L1);
     w.map(shown);
-    for (qsizetype k = 0; k < m_values.size(); ++k) {
+    for (qsizetype k = 0; k < decl.properties.size(); ++k) {
         const PropertyDecl &property = decl.properties[k];
         if (property.hidden)
             continue;
         w.text(property.name);
-        values::writeCbor(w, m_values[k]);
+        value(int(k));
     }
     w.key("d"_L1);
     w.map(displayed);
-    for (qsizetype k = 0; k < m_values.size(); ++k) {
+    for (qsizetype k = 0; k < decl.properties.size(); ++k) {
         const PropertyDecl &property = decl.properties[k];
         if (property.hidden || !property.display)
             continue;
         w.text(property.name);
-        w.text(property.display(m_values[k]));
+        w.text(property.display(raw(int(k))));
     }
     w.key("cls"_L1);
     w.text(decl.name);
+}
+
+void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWriter &w)
+{
+    ClassInfo &i = stored(decl);
+    QSqlQuery &q = sql::prepared(m_ctx.db(), i.select);
+    if (sqlite3_stmt *stmt = sql::sqliteStatement(q)) {
+        // The row's cells go onto the wire as they are stored; only display forms need values.
+        if (!sql::stepToFirstRow(q, stmt, {keyOf(i, id)}))
+            notFound(i, id);
+        const auto end = qScopeGuard([stmt] { sql::endRow(stmt); });
+        const int columns = sqlite3_column_count(stmt);
+        writeObject(
+            decl, id, w,
+            [&](int k) {
+                if (k < columns)
+                    sql::writeSqliteCell(w, stmt, k);
+                else
+                    w.utf8({});
+            },
+            [&](int k) { return rawValue(k < columns ? sql::sqliteCell(stmt, k) : QVariant()); });
+        return;
+    }
+    if (!load(i, id, m_values))
+        notFound(i, id);
+    writeObject(
+        decl, id, w, [&](int k) { values::writeCbor(w, m_values[k]); }, [&](int k) { return m_values[k]; });
+}
+
+QVariant ObjectLayer::keyOf(const ClassInfo &info, const QString &id) const
+{
+    if (!info.decl->idProperties.isEmpty())
+        return id;
+    bool ok = false;
+    const qlonglong n = id.trimmed().toLongLong(&ok);
+    if (!ok)
+        throw Error(Code::InvalidId, u"Ungültige Objekt-Id '"_s + id + u"' für "_s + info.decl->name
+                                         + u" (eine Zahl erwartet)"_s);
+    return n;
 }
 
 QCborMap ObjectLayer::save(const ClassDecl &decl, const QCborValue &idValue, const QCborValue &init,

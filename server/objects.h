@@ -46,6 +46,7 @@ private:
     ClassInfo &info(const ClassDecl &decl);
     ClassInfo &stored(const ClassDecl &decl); // refuses classes without a table
     bool load(ClassInfo &info, const QString &id, QVariantList &values);
+    QVariant keyOf(const ClassInfo &info, const QString &id) const; // the id as the table's key
     QVariantMap objectMap(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     QCborMap describe(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     [[noreturn]] void notFound(const ClassInfo &info, const QString &id) const;

@@ -129,31 +129,13 @@ public:
         out.array(quint64(m_columns));
         const int have = sqlite3_column_count(m_stmt);
         for (int i = 0; i < m_columns; ++i) {
-            switch (i < have ? sqlite3_column_type(m_stmt, i) : SQLITE_NULL) {
-            case SQLITE_INTEGER:
-                out.integer(sqlite3_column_int64(m_stmt, i));
+            if (i >= have) {
+                out.null();
                 bytes += 9;
-                break;
-            case SQLITE_FLOAT:
-                out.real(sqlite3_column_double(m_stmt, i));
-                bytes += 9;
-                break;
-            case SQLITE_TEXT: {
-                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
-                const int size = sqlite3_column_bytes(m_stmt, i);
-                out.utf8(QByteArrayView(text, size));
-                bytes += size + 3;
-                break;
+                continue;
             }
-            default:
-                if (i < have) { // NULL or a blob: as their QVariant goes
-                    values::writeCbor(out, sql::sqliteCell(m_stmt, i));
-                } else {
-                    out.null();
-                }
-                bytes += 9;
-                break;
-            }
+            bytes += sqlite3_column_type(m_stmt, i) == SQLITE_TEXT ? sqlite3_column_bytes(m_stmt, i) + 3 : 9;
+            sql::writeSqliteCell(out, m_stmt, i);
         }
         return bytes;
     }

@@ -1,6 +1,8 @@
 #include "server/sqlutil.h"
 
+#include "factory/cbor.h"
 #include "factory/error.h"
+#include "server/values.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -163,6 +165,29 @@ void run(QSqlQuery &query)
     sqlite3_reset(stmt);
 }
 
+bool stepToFirstRow(QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &binds)
+{
+    query.finish(); // whatever Qt ran on it last is over
+    sqlite3_reset(stmt);
+    for (int i = 0; i < binds.size(); ++i)
+        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
+            sqliteFailure(stmt, rc, query.lastQuery());
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) {
+        sqlite3_reset(stmt);
+        return false;
+    }
+    if (rc != SQLITE_ROW)
+        sqliteFailure(stmt, rc, query.lastQuery());
+    return true;
+}
+
+void endRow(sqlite3_stmt *stmt)
+{
+    sqlite3_reset(stmt); // ends the read: no snapshot stays open
+    sqlite3_clear_bindings(stmt);
+}
+
 bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
 {
     sqlite3_stmt *stmt = sqliteStatement(query);
@@ -179,26 +204,34 @@ bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
             row.append(query.value(i));
         return true;
     }
-    query.finish(); // whatever Qt ran on it last is over
-    sqlite3_reset(stmt);
-    for (int i = 0; i < binds.size(); ++i)
-        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
-            sqliteFailure(stmt, rc, query.lastQuery());
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE) {
-        sqlite3_reset(stmt);
+    if (!stepToFirstRow(query, stmt, binds))
         return false;
-    }
-    if (rc != SQLITE_ROW)
-        sqliteFailure(stmt, rc, query.lastQuery());
     const int n = sqlite3_column_count(stmt);
     row.clear();
     row.reserve(n);
     for (int i = 0; i < n; ++i)
         row.append(sqliteCell(stmt, i));
-    sqlite3_reset(stmt); // ends the read: no snapshot stays open
-    sqlite3_clear_bindings(stmt);
+    endRow(stmt);
     return true;
+}
+
+void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i)
+{
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+        w.integer(sqlite3_column_int64(stmt, i));
+        break;
+    case SQLITE_FLOAT:
+        w.real(sqlite3_column_double(stmt, i));
+        break;
+    case SQLITE_TEXT:
+        w.utf8(QByteArrayView(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
+                              sqlite3_column_bytes(stmt, i)));
+        break;
+    default: // NULL or a blob: as their QVariant goes
+        values::writeCbor(w, sqliteCell(stmt, i));
+        break;
+    }
 }
 
 void exec(QSqlQuery &query)

@@ -11,6 +11,10 @@
 
 struct sqlite3_stmt;
 
+namespace wire {
+class CborWriter;
+}
+
 namespace server::sql {
 
 // An identifier for SQL text: always quoted, quotes doubled. Only names from the
@@ -36,6 +40,13 @@ void run(QSqlQuery &query);
 sqlite3_stmt *sqliteStatement(const QSqlQuery &query);
 // Column i of the row the statement stands on, as QSqlQuery::value(i) gives it.
 QVariant sqliteCell(sqlite3_stmt *stmt, int i);
+// The same cell onto the wire as values::writeCbor(sqliteCell(...)) writes it; text goes as
+// the UTF-8 it is stored in.
+void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i);
+// firstRow() for a reader of the cells in place (stmt: sqliteStatement(query)): binds and
+// steps to the first row, false without one. The row stands until endRow(stmt).
+bool stepToFirstRow(QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &binds);
+void endRow(sqlite3_stmt *stmt);
 void exec(const QSqlDatabase &db, const QString &text); // one-off statement
 [[noreturn]] void fail(const QSqlQuery &query);
 
