@@ -48,8 +48,10 @@ char *FrameReader::space(qsizetype size)
     return m_buffer.data() + m_end;
 }
 
-// The next whole frame's bytes; they stay valid until the buffer is next written to.
-FrameReader::Status FrameReader::take(QByteArrayView &frame)
+// Takes the next whole frame off the buffer and hands its bytes to `parse` (true: well-formed),
+// while they are still valid.
+template<typename Parse>
+FrameReader::Status FrameReader::nextWith(Parse &&parse)
 {
     if (buffered() < 4)
         return Status::NeedMore;
@@ -58,45 +60,32 @@ FrameReader::Status FrameReader::take(QByteArrayView &frame)
         return Status::TooLarge;
     if (buffered() < 4 + qsizetype(length))
         return Status::NeedMore;
-    frame = QByteArrayView(m_buffer.constData() + m_pos + 4, length);
+    const bool ok = parse(QByteArrayView(m_buffer.constData() + m_pos + 4, length));
     m_pos += 4 + length;
-    return Status::Message;
-}
-
-FrameReader::Status FrameReader::next(QCborMap &message)
-{
-    QByteArrayView frame;
-    const Status status = take(frame);
-    if (status != Status::Message)
-        return status;
-    QCborParserError err;
-    // Parsed in place: the value copies what it keeps.
-    const QCborValue value = QCborValue::fromCbor(QByteArray::fromRawData(frame.data(), frame.size()), &err);
-    release();
-    if (err.error != QCborError::NoError || !value.isMap())
-        return Status::Malformed;
-    message = value.toMap();
-    return Status::Message;
-}
-
-FrameReader::Status FrameReader::next(Request &request)
-{
-    QByteArrayView frame;
-    const Status status = take(frame);
-    if (status != Status::Message)
-        return status;
-    const bool ok = request.parse(frame);
-    release();
-    return ok ? Status::Message : Status::Malformed;
-}
-
-void FrameReader::release()
-{
     if (m_pos == m_end) {
         m_pos = m_end = 0;
         if (m_buffer.size() > KeptBuffer)
             m_buffer = QByteArray();
     }
+    return ok ? Status::Message : Status::Malformed;
+}
+
+FrameReader::Status FrameReader::next(QCborMap &message)
+{
+    return nextWith([&](QByteArrayView frame) {
+        QCborParserError err;
+        // Parsed in place: the value copies what it keeps.
+        const QCborValue value = QCborValue::fromCbor(QByteArray::fromRawData(frame.data(), frame.size()), &err);
+        if (err.error != QCborError::NoError || !value.isMap())
+            return false;
+        message = value.toMap();
+        return true;
+    });
+}
+
+FrameReader::Status FrameReader::next(Request &request)
+{
+    return nextWith([&](QByteArrayView frame) { return request.parse(frame); });
 }
 
 bool Request::parse(QByteArrayView cbor)

@@ -58,8 +58,8 @@ public:
     qsizetype buffered() const { return m_end - m_pos; }
 
 private:
-    Status take(QByteArrayView &frame);
-    void release();
+    template<typename Parse>
+    Status nextWith(Parse &&parse);
     QByteArray m_buffer; // [m_pos, m_end) unread
     qsizetype m_pos = 0;
     qsizetype m_end = 0;
