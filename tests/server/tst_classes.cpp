@@ -8,6 +8,8 @@
 #include <QDir>
 #include <functional>
 #include <QFile>
+#include <QMessageAuthenticationCode>
+#include <QPasswordDigestor>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QProcess>
@@ -215,6 +217,28 @@ private slots:
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toInt(), 0);
         });
+
+        // A hash as earlier servers made it (Qt's own PBKDF2) verifies as well.
+        QFile keyFile(QDir(old.dataDir()).filePath(u"password.key"_s));
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        const QByteArray key = QByteArray::fromHex(keyFile.readAll().trimmed());
+        const QByteArray salt = "0123456789abcdef";
+        const QByteArray secret = QMessageAuthenticationCode::hash(u"früher"_s.toUtf8(), key, QCryptographicHash::Sha256);
+        const QString stored = u"pbkdf2-sha256$1000$"_s + QString::fromLatin1(salt.toBase64()) + u'$'
+                               + QString::fromLatin1(
+                                   QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, secret, salt, 1000, 32)
+                                       .toBase64());
+        onDisk([&](QSqlQuery &q) {
+            q.prepare(u"UPDATE vr_parpersedv SET PwHash=? WHERE Firma=? AND Code=?"_s);
+            q.addBindValue(stored);
+            q.addBindValue(users[0][0]);
+            q.addBindValue(users[0][1]);
+            QVERIFY(q.exec() && q.numRowsAffected() == 1);
+        });
+        QVERIFY(old.start());
+        Factory f;
+        QVERIFY(f.Connect(old.connectionString()));
+        QCOMPARE(factory::checkPassword(f, u"früher"_s, users[0][0], users[0][1]), users[0][1]);
     }
 
     void locationsAndWorkstations()
