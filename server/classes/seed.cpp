@@ -16,23 +16,51 @@ namespace server::classes {
 
 namespace seed {
 
-Inserter::Inserter(QSqlDatabase db, const QString &table, const QStringList &columns) : m_query(db)
+Inserter::Inserter(QSqlDatabase db, const QString &table, const QStringList &columns, int batchRows)
+    : m_query(db), m_batch(db), m_batchRows(qMax(1, batchRows)), m_columns(columns.size())
 {
     QStringList quoted;
     for (const QString &c : columns)
         quoted << (c == u"id"_s ? c : u'"' + c + u'"');
-    const QString sql = u"INSERT INTO "_s + table + u" ("_s + quoted.join(u", "_s) + u") VALUES ("_s
-                        + QStringList(columns.size(), u"?"_s).join(u", "_s) + u')';
-    if (!m_query.prepare(sql))
+    const QString head = u"INSERT INTO "_s + table + u" ("_s + quoted.join(u", "_s) + u") VALUES "_s;
+    const QString one = u'(' + QStringList(columns.size(), u"?"_s).join(u", "_s) + u')';
+    if (!m_query.prepare(head + one))
         throw factory::Error(factory::ErrorCode::Storage, u"Demodaten: "_s + m_query.lastError().text());
+    if (m_batchRows > 1 && !m_batch.prepare(head + QStringList(m_batchRows, one).join(u", "_s)))
+        throw factory::Error(factory::ErrorCode::Storage, u"Demodaten: "_s + m_batch.lastError().text());
 }
 
 void Inserter::row(const QVariantList &values)
 {
-    for (int i = 0; i < values.size(); ++i)
-        m_query.bindValue(i, values.at(i));
-    if (!m_query.exec())
-        throw factory::Error(factory::ErrorCode::Storage, u"Demodaten: "_s + m_query.lastError().text());
+    if (m_batchRows == 1) {
+        for (int i = 0; i < values.size(); ++i)
+            m_query.bindValue(i, values.at(i));
+        run(m_query);
+        return;
+    }
+    m_pending.append(values);
+    if (m_pending.size() < m_batchRows * m_columns)
+        return;
+    for (int i = 0; i < m_pending.size(); ++i)
+        m_batch.bindValue(i, m_pending.at(i));
+    run(m_batch);
+    m_pending.clear();
+}
+
+void Inserter::finish()
+{
+    for (qsizetype at = 0; at + m_columns <= m_pending.size(); at += m_columns) {
+        for (int i = 0; i < m_columns; ++i)
+            m_query.bindValue(i, m_pending.at(at + i));
+        run(m_query);
+    }
+    m_pending.clear();
+}
+
+void Inserter::run(QSqlQuery &query)
+{
+    if (!query.exec())
+        throw factory::Error(factory::ErrorCode::Storage, u"Demodaten: "_s + query.lastError().text());
 }
 
 std::uint32_t Random::next()

@@ -19,10 +19,19 @@ namespace seed {
 class Inserter
 {
 public:
-    Inserter(QSqlDatabase db, const QString &table, const QStringList &columns);
+    // With batchRows > 1, rows go in by statements of that many rows each (a round trip a
+    // statement on PostgreSQL), and finish() writes the rest.
+    Inserter(QSqlDatabase db, const QString &table, const QStringList &columns, int batchRows = 1);
     void row(const QVariantList &values); // in the order of the columns
+    void finish();
+
 private:
+    void run(QSqlQuery &query);
     QSqlQuery m_query;
+    QSqlQuery m_batch; // batchRows rows at once
+    int m_batchRows;
+    qsizetype m_columns;
+    QVariantList m_pending; // rows not written yet, one after the other
 };
 
 // A small deterministic generator (the same numbers on every platform and library).

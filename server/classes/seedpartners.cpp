@@ -59,7 +59,8 @@ public:
         : m_firma(firma),
           m_insert(db, tables::kkr,
                    {u"id"_s, u"Firma"_s, u"Art"_s, u"Nr"_s, u"KBEZ"_s, u"Such"_s, u"Name"_s, u"Strasse"_s, u"PLZ"_s,
-                    u"Ort"_s, u"KGRP"_s, u"SAKTO"_s})
+                    u"Ort"_s, u"KGRP"_s, u"SAKTO"_s},
+                   200)
     {
     }
     void write(const QString &art, const Partner &p)
@@ -68,6 +69,8 @@ public:
         m_insert.row({QString(m_firma + u"||"_s + art + u"||"_s + nr), m_firma, art, p.nr, p.kbez, p.kbez,
                       toServerForm(p.name), toServerForm(p.strasse), p.plz, toServerForm(p.ort), p.kgrp, p.sakto});
     }
+
+    void finish() { m_insert.finish(); }
 
 private:
     QString m_firma;
@@ -120,6 +123,7 @@ void seedPartners(QSqlDatabase db, const QString &firma, PartnerCounts counts, s
         p.sakto = rnd.below(5) == 0 ? 1610 : 1600;
         out.write(u"L"_s, p);
     }
+    out.finish();
 }
 
 } // namespace server::classes::seed
