@@ -144,8 +144,7 @@ void ConnectionThread::serve()
         }
         reader.commit(n);
         for (;;) {
-            wire::Request &message = request;
-            const wire::FrameReader::Status status = reader.next(message);
+            const wire::FrameReader::Status status = reader.next(request);
             if (status == wire::FrameReader::Status::NeedMore)
                 break;
             if (status == wire::FrameReader::Status::TooLarge) {
@@ -164,14 +163,14 @@ void ConnectionThread::serve()
             }
             if (m_server.tls && !link.encrypted()) {
                 bool over = false;
-                if (tlsgate::plainHello(*m_server.tls, link, message, reader.buffered(), m_jobNumber,
+                if (tlsgate::plainHello(*m_server.tls, link, request, reader.buffered(), m_jobNumber,
                                         helloTimeLeft(), over)) {
                     open = !over;
                     break;
                 }
             }
             bool closeAfter = false;
-            const QByteArray &answer = job.handle(message, closeAfter);
+            const QByteArray &answer = job.handle(request, closeAfter);
             if (closeAfter) {
                 link.answerAndClose(answer);
                 open = false;

@@ -2,10 +2,7 @@
 
 #include "factory/cbor.h"
 
-#include <QCborArray>
-
 #include <limits>
-
 
 using namespace Qt::StringLiterals;
 
@@ -122,16 +119,6 @@ QVariant read(wire::CborReader &r)
     }
     r.skip();
     return {};
-}
-
-QVariantList listFromCbor(const QCborValue &array)
-{
-    QVariantList list;
-    const QCborArray items = array.toArray();
-    list.reserve(items.size());
-    for (const QCborValue &item : items)
-        list.append(fromCbor(item));
-    return list;
 }
 
 } // namespace server::values

@@ -20,7 +20,6 @@ QCborValue toCbor(const QVariant &value);
 // The same as toCbor(value) writes, straight onto the wire.
 void writeCbor(wire::CborWriter &w, const QVariant &value);
 QVariant fromCbor(const QCborValue &value);
-QVariantList listFromCbor(const QCborValue &array);
 // The same as fromCbor() makes of the next item, read straight off the wire.
 QVariant read(wire::CborReader &r);
 // Text form of a value: the client's rule (factory::toText), never an exponent.
