@@ -90,6 +90,13 @@ FrameReader::Status FrameReader::next(Request &request)
 
 bool Request::parse(QByteArrayView cbor)
 {
+    if (cbor.size() > qsizetype(MaxFrame))
+        return false;
+    // A large request's buffers are not kept for the small ones after it.
+    if (m_bytes.capacity() > KeptBuffer && cbor.size() <= KeptBuffer) {
+        m_bytes = QByteArray();
+        m_fields = {};
+    }
     m_bytes.resize(cbor.size()); // keeps its capacity
     std::memcpy(m_bytes.data(), cbor.data(), size_t(cbor.size()));
     m_fields.clear();
@@ -103,8 +110,8 @@ bool Request::parse(QByteArrayView cbor)
                 // A key in chunks lives in the reader's scratch buffer: such a key is never
                 // looked up, as no handler's key is sent that way.
                 if (key.data() >= start && key.data() < start + m_bytes.size()) {
-                    f.key = key.data() - start;
-                    f.keySize = key.size();
+                    f.key = qint32(key.data() - start);
+                    f.keySize = qint32(key.size());
                 } else {
                     f.keySize = -1;
                 }
@@ -114,8 +121,8 @@ bool Request::parse(QByteArrayView cbor)
             }
             const char *at = r.position();
             r.skip();
-            f.value = at - start;
-            f.valueSize = r.position() - at;
+            f.value = qint32(at - start);
+            f.valueSize = qint32(r.position() - at);
             m_fields.append(f);
         }
         return r.atEnd();

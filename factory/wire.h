@@ -32,9 +32,9 @@ public:
     QString text(QLatin1StringView key) const; // a null QString unless the value is text
 
 private:
-    struct Field
+    struct Field // offsets into m_bytes: a frame is at most MaxFrame bytes
     {
-        qsizetype key, keySize, value, valueSize;
+        qint32 key, keySize, value, valueSize;
     };
     const Field *find(QLatin1StringView key) const;
     QByteArray m_bytes;
