@@ -105,6 +105,7 @@ public:
                 return false;
             row = std::move(m_buffer.front());
             m_buffer.pop_front();
+            m_bytes -= bytesOf(row); // handed out: no longer held here
             return true;
         }
         if (!advance()) {
