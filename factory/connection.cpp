@@ -203,6 +203,11 @@ bool Connection::waitForAnswer(const QDeadlineTimer &deadline)
 
 CborReader &Connection::exchange(const CallInfo &info) { return exchange(info, m_callTimeout); }
 
+void Connection::lost(const CallInfo &info)
+{
+    broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+}
+
 void Connection::broken(int number, const CallInfo &info, const QString &why)
 {
     close();
@@ -218,7 +223,7 @@ void Connection::write(const CallInfo &info)
                         + u')');
     qToBigEndian<quint32>(quint32(body), m_out.data());
     if (m_socket.write(m_out) != m_out.size())
-        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+        lost(info);
     // Unbuffered, the socket hands the kernel what it takes at once and keeps the rest for
     // an event loop this synchronous client does not run: a request larger than the send
     // buffer (a long list over a slow line) would stay half sent until the call timed out.
@@ -226,11 +231,11 @@ void Connection::write(const CallInfo &info)
     while (m_socket.bytesToWrite() > 0) {
         if (m_socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
             continue;
-        if (m_socket.state() == QAbstractSocket::ConnectedState && deadline.hasExpired())
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            lost(info);
+        if (deadline.hasExpired())
             broken(ErrorCode::Timeout, info,
                    u"Anfrage an den Server "_s + m_where + u" nicht innerhalb von %1 ms gesendet"_s.arg(m_callTimeout));
-        if (m_socket.state() != QAbstractSocket::ConnectedState)
-            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
     }
 }
 
@@ -333,7 +338,7 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
         if (deadline.hasExpired() && m_socket.state() == QAbstractSocket::ConnectedState)
             broken(ErrorCode::Timeout, info,
                    u"Keine Antwort vom Server "_s + m_where + u" innerhalb von %1 ms"_s.arg(timeoutMsec));
-        broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+        lost(info);
     };
     // Read whatever has come, as much as fits, until the frame is whole: one read a wake-up.
     // Reads happen only with the frame at the front (m_inStart 0).
@@ -355,7 +360,7 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
             fail();
         const qint64 n = m_socket.read(m_in.data() + m_inHave, m_in.size() - m_inHave);
         if (n < 0)
-            broken(ErrorCode::NotConnected, info, u"Verbindung zum Server "_s + m_where + u" unterbrochen"_s);
+            lost(info);
         m_inHave += n;
     }
     m_inEnd = m_inStart + frameEnd;

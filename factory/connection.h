@@ -126,6 +126,7 @@ private:
     std::optional<Error> answer(const CallInfo &info, qint64 number, qsizetype frameEnd);
     bool waitForAnswer(const QDeadlineTimer &deadline);
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
+    [[noreturn]] void lost(const CallInfo &info); // broken(): the connection went down
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
 
     QSslSocket m_socket; // plain until the server offers TLS
