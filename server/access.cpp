@@ -67,14 +67,19 @@ bool openBeforeSignIn(const QString &op, const wire::Request &request)
     return false;
 }
 
-QString refusal(const QString &op, const wire::Request &request)
+QString describe(const QString &op, const wire::Request &request)
 {
     QString what = op;
     for (QLatin1StringView key : {"cls"_L1, "m"_L1, "q"_L1}) {
         if (request.isText(key))
             what += u' ' + request.text(key).left(100);
     }
-    return u"Anmeldung erforderlich: '"_s + what
+    return what;
+}
+
+QString refusal(const QString &op, const wire::Request &request)
+{
+    return u"Anmeldung erforderlich: '"_s + describe(op, request)
            + u"' ist erst nach der Anmeldung mit Personalcode und Passwort erlaubt"_s;
 }
 

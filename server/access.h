@@ -5,7 +5,6 @@
 
 #include "factory/wire.h"
 
-#include <QCborMap>
 #include <QString>
 
 namespace server::access {
@@ -13,6 +12,8 @@ namespace server::access {
 bool openBeforeSignIn(const QString &op, const wire::Request &request);
 // The password check itself (VR.ParPersEdv query UserViaPasswort).
 bool isPasswordCheck(const QString &op, const wire::Request &request);
+// The op and the class, method or query it names, for messages ("call VR.Windows Xecute").
+QString describe(const QString &op, const wire::Request &request);
 // The description of error 1100 for a request that needs a sign-in.
 QString refusal(const QString &op, const wire::Request &request);
 

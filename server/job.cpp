@@ -162,15 +162,7 @@ const QByteArray &Job::handle(const wire::Request &request, bool &closeAfter)
         return m_answer;
     }
     const QString op = request.text("op"_L1);
-    // What failed, for the log: the op and the class, method or query it named.
-    auto what = [&] {
-        QString text = op;
-        for (QLatin1StringView key : {"cls"_L1, "m"_L1, "q"_L1}) {
-            if (request.isText(key))
-                text += u' ' + request.text(key).left(100);
-        }
-        return text;
-    };
+    auto what = [&] { return access::describe(op, request); }; // what failed, for the log
     try {
         answer(number, dispatch(op, request, closeAfter));
     } catch (const Error &e) {
