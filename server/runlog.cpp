@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSqlQuery>
 
 #include <atomic>
@@ -105,17 +106,13 @@ private:
 
 void createRecords(Connection &c)
 {
-    if (sql::postgres(c.db())) {
-        // Shared by every server on the database; each run names the server that runs it.
+    const bool pg = sql::postgres(c.db());
+    if (pg) // shared by every server on the database; each run names the server that runs it
         sql::exec(c.db(), u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(u"varelo server"_s));
-        sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id BIGSERIAL PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
-                          " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT,"
-                          " outcome TEXT, output TEXT, server BIGINT)"_s);
-    } else {
-        sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, ns TEXT NOT NULL, job TEXT,"
-                          " tenant TEXT, args TEXT, startedby TEXT, started TEXT, ended TEXT, state TEXT,"
-                          " outcome TEXT, output TEXT)"_s);
-    }
+    sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id "_s + (pg ? u"BIGSERIAL"_s : u"INTEGER"_s)
+                          + u" PRIMARY KEY, ns TEXT NOT NULL, job TEXT, tenant TEXT, args TEXT, startedby TEXT,"
+                            " started TEXT, ended TEXT, state TEXT, outcome TEXT, output TEXT"_s
+                          + (pg ? u", server BIGINT)"_s : u")"_s));
     sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_ns ON runs (ns, id)"_s);
     sql::exec(c.db(), u"CREATE INDEX IF NOT EXISTS runs_tenant ON runs (tenant, id)"_s);
 }
@@ -177,6 +174,10 @@ void prepare(const store::Store &store, QSqlDatabase mainDb, const store::Namesp
     Connection c(store);
     if (sql::postgres(c.db()))
         sql::exec(c.db(), u"SELECT pg_advisory_lock(hashtext('varelo runs'))"_s);
+    const auto unlock = qScopeGuard([&] {
+        if (sql::postgres(c.db()))
+            QSqlQuery(c.db()).exec(u"SELECT pg_advisory_unlock(hashtext('varelo runs'))"_s);
+    });
     createRecords(c);
     takeOverOldRecords(c, mainDb, ns.name);
     QString cutOff = u"UPDATE runs SET state=?, outcome=? WHERE ns=? AND state IN (?, ?)"_s;
@@ -191,10 +192,8 @@ void prepare(const store::Store &store, QSqlDatabase mainDb, const store::Namesp
         while (servers.next())
             if (servers.value(0).toLongLong() != presence::self() && !presence::alive(servers.value(0).toLongLong()))
                 gone.append(servers.value(0).toLongLong());
-        if (gone.isEmpty()) {
-            sql::exec(c.db(), u"SELECT pg_advisory_unlock(hashtext('varelo runs'))"_s);
+        if (gone.isEmpty())
             return;
-        }
         QStringList ids;
         for (qint64 id : std::as_const(gone))
             ids.append(QString::number(id));
@@ -207,8 +206,6 @@ void prepare(const store::Store &store, QSqlDatabase mainDb, const store::Namesp
     cut.bindValue(3, Waiting);
     cut.bindValue(4, Running);
     sql::execPatiently(cut, RecordWaitMsec);
-    if (sql::postgres(c.db()))
-        sql::exec(c.db(), u"SELECT pg_advisory_unlock(hashtext('varelo runs'))"_s);
 }
 
 qint64 add(const store::Store &store, const NewRun &run)

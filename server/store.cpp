@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSqlError>
 #include <QUrl>
@@ -119,12 +120,8 @@ bool schemaExists(QSqlDatabase db, const QString &schema)
 bool postgresSchemaExists(const Store &store, const QString &schema)
 {
     const QString connection = u"exists-"_s + schema;
-    bool found = false;
-    {
-        found = schemaExists(openPostgres(store, schema, connection), schema);
-    }
-    close(connection);
-    return found;
+    const auto closed = qScopeGuard([&] { close(connection); }); // also when the check fails
+    return schemaExists(openPostgres(store, schema, connection), schema);
 }
 
 } // namespace
@@ -162,8 +159,7 @@ QSqlDatabase openRecords(const Store &store, const QString &connectionName)
 {
     if (!store.postgres())
         return openSqlite(QDir(store.folder).filePath(u"batch-runs.sqlite"_s), connectionName);
-    QSqlDatabase db = openPostgres(store, RecordsSchema, connectionName);
-    return db;
+    return openPostgres(store, RecordsSchema, connectionName);
 }
 
 void close(const QString &connectionName)
