@@ -16,8 +16,8 @@ using namespace Qt::StringLiterals;
 namespace factory {
 
 namespace {
-constexpr qsizetype SmallInput = 64 * 1024; // most answers, a whole batch of rows among them
-constexpr qsizetype LargeInput = 1024 * 1024;
+constexpr qsizetype SmallInput = 64 * 1024; // most answers
+constexpr qsizetype LargeInput = 4 * 1024 * 1024; // kept for the next: a batch of rows (about 1 MiB)
 } // namespace
 
 std::optional<Address> parseConnectionString(QStringView text)

@@ -11,7 +11,7 @@ namespace factory {
 namespace {
 // The first batch is what a look-up shows (the search keeps 500 hits); a caller that reads on
 // reads a long list, so later batches are as large as the server makes them (10 000 rows or
-// about 64 KiB): each batch is a round trip, and over a slow network round trips are the cost.
+// about 1 MiB): each batch is a round trip, and over a slow network round trips are the cost.
 constexpr int BatchRows = 500;
 constexpr int FurtherBatchRows = 10000;
 constexpr int MaxArguments = 5;

@@ -29,7 +29,9 @@ namespace server {
 namespace {
 constexpr int DefaultBatchRows = 500;
 constexpr int MaxBatchRows = 10000;
-constexpr qsizetype BatchBytes = 64 * 1024;
+// Large enough that a list of 10 000 short rows comes in one batch: over a slow line every
+// batch is a round trip.
+constexpr qsizetype BatchBytes = 1024 * 1024;
 constexpr qint64 PeerProbeMsec = 50;
 constexpr qsizetype KeptAnswerBytes = 256 * 1024; // a larger answer buffer is not kept
 

@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 
 namespace server {
 
-// Rough size of a row on the wire, to cut batches at about 64 KiB.
+// Rough size of a row on the wire, to cut batches at about 1 MiB.
 qsizetype RowSource::writeNext(wire::CborWriter &out)
 {
     thread_local QVariantList row;

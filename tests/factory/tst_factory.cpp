@@ -478,8 +478,8 @@ void tst_factory::largeResultSetIsReadWholeInBatches()
     QVERIFY2(rows >= 10000, qPrintable(QString::number(rows)));
     QCOMPARE(qint64(numbers.size()), rows);
     QVERIFY(numbers.contains(10001));
-    // Hundreds of rows a round trip, not one and not all.
-    QVERIFY(trips >= quint64(rows / 1000));
+    // Thousands of rows a round trip, neither one nor all.
+    QVERIFY(trips >= 2);
     QVERIFY(trips <= quint64(rows / 100) + 1);
     QVERIFY(!rs->Next());
 }

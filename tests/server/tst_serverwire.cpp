@@ -370,8 +370,7 @@ void tst_serverwire::resultSetsInMemoryAreBoundedPerJob()
     const QString why = refused.value(u"err"_s).toArray().at(1).toString();
     QVERIFY2(why.contains(u"1 MiB"_s), qPrintable(why));
     // Rows handed out are held no longer: reading on in the first set makes room.
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(c.next(handles.first(), 10000, &error).value(u"more"_s).toBool());
+    QVERIFY(c.next(handles.first(), 2500, &error).value(u"more"_s).toBool());
     QVERIFY(c.query(u"VR.Windows"_s, u"KkrSuche"_s, {u"1"_s, u"K"_s, u"A"_s}, 1, &error).value(u"h"_s).toInteger() > 0);
     for (qint64 h : std::as_const(handles))
         QVERIFY(c.request({{u"op"_s, u"close"_s}, {u"h"_s, h}}).contains(u"ok"_s));
