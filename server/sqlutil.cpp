@@ -149,16 +149,21 @@ int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
 }
 } // namespace
 
-void run(QSqlQuery &query)
+void run(QSqlQuery &query, const QVariantList &binds)
 {
     sqlite3_stmt *stmt = sqliteStatement(query);
     if (!stmt) {
+        for (int i = 0; i < binds.size(); ++i)
+            query.bindValue(i, binds[i]);
         exec(query);
         query.finish();
         return;
     }
     query.finish();
     sqlite3_reset(stmt);
+    for (int i = 0; i < binds.size(); ++i)
+        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
+            sqliteFailure(stmt, rc, query.lastQuery());
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         sqliteFailure(stmt, rc, query.lastQuery());

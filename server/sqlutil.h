@@ -33,9 +33,9 @@ void exec(QSqlQuery &query);                       // prepared: throws factory::
 // column names and types anew on every run, which costs a one-row read more than the read.
 // The values are those QSqlQuery::value() gives.
 bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row);
-// Runs a prepared statement that answers no rows (BEGIN, COMMIT) and leaves it finished;
-// on SQLite through its C interface.
-void run(QSqlQuery &query);
+// Binds and runs a prepared statement that answers no rows (BEGIN, COMMIT, an INSERT) and
+// leaves it finished; on SQLite through its C interface.
+void run(QSqlQuery &query, const QVariantList &binds = {});
 // The SQLite statement under a query; null on another driver.
 sqlite3_stmt *sqliteStatement(const QSqlQuery &query);
 // Column i of the row the statement stands on, as QSqlQuery::value(i) gives it.

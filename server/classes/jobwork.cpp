@@ -83,12 +83,13 @@ int buildArticleBatch(QSqlDatabase db, const QString &firma, const QString &pref
     const QList<Article> articles = releasedArticles(db, firma, prefix, QDate::currentDate());
     exec(db, u"DELETE FROM "_s + tables::stapelArtikel + u" WHERE \"Firma\"=? AND \"praefix\"=?"_s, {firma, prefix});
     const QString stand = now();
+    const QString insert = u"INSERT INTO "_s + tables::stapelArtikel
+                           + u" (id, \"Firma\", \"praefix\", \"Artnr\", \"Bez\", \"HGRP\", \"UGRP\", \"Atyp\", \"Einheit\","
+                             u" \"Preis\", \"Stand\", \"Frei\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"_s;
     for (const Article &a : articles) {
-        exec(db, u"INSERT INTO "_s + tables::stapelArtikel
-                     + u" (id, \"Firma\", \"praefix\", \"Artnr\", \"Bez\", \"HGRP\", \"UGRP\", \"Atyp\", \"Einheit\","
-                       u" \"Preis\", \"Stand\", \"Frei\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"_s,
-             {joinId({firma, prefix, a.artnr}), firma, prefix, a.artnr, a.bez, a.main, a.sub, a.atyp, a.einheit,
-              a.preis, stand});
+        execRepeated(db, insert,
+                     {joinId({firma, prefix, a.artnr}), firma, prefix, a.artnr, a.bez, a.main, a.sub, a.atyp,
+                      a.einheit, a.preis, stand});
     }
     return int(articles.size());
 }
@@ -118,6 +119,9 @@ ConditionCount buildConditionBatch(QSqlDatabase db, const QString &firma, const 
 
     ConditionCount count;
     const QString stand = now();
+    const QString insert = u"INSERT INTO "_s + tables::stapelKond
+                           + u" (id, \"Firma\", \"praefix\", \"Kunde\", \"Artnr\", \"Rabatt\", \"Preis\", \"Stand\", \"Frei\")"
+                             u" VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)"_s;
     for (const Customer &k : customers) {
         // A customer with a choice of his own sees only those groups; otherwise the general choice.
         const QSet<QString> own = chosenProductGroups(db, firma, k.nr);
@@ -126,10 +130,8 @@ ConditionCount buildConditionBatch(QSqlDatabase db, const QString &firma, const 
             if (!own.isEmpty() && !releasedBy(own, a.main, a.sub))
                 continue;
             const double net = std::round(a.preis * (100.0 - k.rabatt)) / 100.0;
-            exec(db, u"INSERT INTO "_s + tables::stapelKond
-                         + u" (id, \"Firma\", \"praefix\", \"Kunde\", \"Artnr\", \"Rabatt\", \"Preis\", \"Stand\", \"Frei\")"
-                           u" VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)"_s,
-                 {joinId({firma, prefix, k.nr, a.artnr}), firma, prefix, k.nr, a.artnr, k.rabatt, net, stand});
+            execRepeated(db, insert,
+                         {joinId({firma, prefix, k.nr, a.artnr}), firma, prefix, k.nr, a.artnr, k.rabatt, net, stand});
             ++count.conditions;
         }
     }
@@ -203,23 +205,27 @@ ExportCount importExport(QSqlDatabase db, const QString &path, const QString &fi
     ExportCount count;
     count.tenants = int(firmen.size());
     const QString stand = now();
+    const QString insertPrice =
+        u"INSERT INTO "_s + tables::gwPreis
+        + u" (id, \"Firma\", \"Artnr\", \"Bez\", \"Einheit\", \"Preis\", \"Datei\", \"Stand\")"
+          u" VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
+          u" \"Artnr\"=excluded.\"Artnr\", \"Bez\"=excluded.\"Bez\", \"Einheit\"=excluded.\"Einheit\","
+          u" \"Preis\"=excluded.\"Preis\", \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s;
+    const QString insertCondition =
+        u"INSERT INTO "_s + tables::gwKond
+        + u" (id, \"Firma\", \"Kunde\", \"Artnr\", \"Preis\", \"Datei\", \"Stand\")"
+          u" VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
+          u" \"Kunde\"=excluded.\"Kunde\", \"Artnr\"=excluded.\"Artnr\", \"Preis\"=excluded.\"Preis\","
+          u" \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s;
     for (const Row &r : rows) {
         const QStringList &f = r.f;
         if (r.kind == u'A') {
-            exec(db, u"INSERT INTO "_s + tables::gwPreis
-                         + u" (id, \"Firma\", \"Artnr\", \"Bez\", \"Einheit\", \"Preis\", \"Datei\", \"Stand\")"
-                           u" VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
-                           u" \"Artnr\"=excluded.\"Artnr\", \"Bez\"=excluded.\"Bez\", \"Einheit\"=excluded.\"Einheit\","
-                           u" \"Preis\"=excluded.\"Preis\", \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s,
-                 {joinId({f[1], f[2]}), f[1], f[2], toServerForm(f[3]), f[7], f[8].toDouble(), fileName, stand});
+            execRepeated(db, insertPrice,
+                         {joinId({f[1], f[2]}), f[1], f[2], toServerForm(f[3]), f[7], f[8].toDouble(), fileName, stand});
             ++count.articles;
         } else {
-            exec(db, u"INSERT INTO "_s + tables::gwKond
-                         + u" (id, \"Firma\", \"Kunde\", \"Artnr\", \"Preis\", \"Datei\", \"Stand\")"
-                           u" VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET \"Firma\"=excluded.\"Firma\","
-                           u" \"Kunde\"=excluded.\"Kunde\", \"Artnr\"=excluded.\"Artnr\", \"Preis\"=excluded.\"Preis\","
-                           u" \"Datei\"=excluded.\"Datei\", \"Stand\"=excluded.\"Stand\""_s,
-                 {joinId({f[1], f[2], f[3]}), f[1], f[2], f[3], f[4].toDouble(), fileName, stand});
+            execRepeated(db, insertCondition,
+                         {joinId({f[1], f[2], f[3]}), f[1], f[2], f[3], f[4].toDouble(), fileName, stand});
             ++count.conditions;
         }
     }

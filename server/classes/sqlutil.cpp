@@ -77,6 +77,15 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
     return q;
 }
 
+void execRepeated(QSqlDatabase db, const QString &sql, const QVariantList &binds)
+{
+    QVariantList bound;
+    bound.reserve(binds.size());
+    for (const QVariant &b : binds)
+        bound.append(bindable(b));
+    server::sql::run(server::sql::prepared(db, sql), bound);
+}
+
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
     // Kept prepared: a method that reads one value is called often (GetMode, look-ups).

@@ -30,6 +30,8 @@ std::optional<qint64> parseNumber(const QString &text);
 
 // Prepared, bound and executed; a storage failure becomes factory::Error 4000.
 QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds = {});
+// exec for a write a call runs once a row of a list: prepared once a connection.
+void execRepeated(QSqlDatabase db, const QString &sql, const QVariantList &binds);
 // First column of the first row, or an invalid QVariant.
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds = {});
 // For rowsFromSql: forward-only, executed, still positioned before the first row.

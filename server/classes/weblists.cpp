@@ -107,10 +107,9 @@ QVariant saveList(CallContext &ctx, const ListKind &kind, const QString &prefix,
         numbers.insert(*nr);
     }
     exec(ctx.db(), u"DELETE FROM "_s + kind.table + u" WHERE \"Firma\"=? AND \"praefix\"=?"_s, {firma, prefix});
-    for (qint64 nr : numbers) {
-        exec(ctx.db(), u"INSERT INTO "_s + kind.table + u" (id, \"Firma\", \"praefix\", \"Nr\") VALUES (?, ?, ?, ?)"_s,
-             {joinId({firma, prefix, QString::number(nr)}), firma, prefix, nr});
-    }
+    const QString insert = u"INSERT INTO "_s + kind.table + u" (id, \"Firma\", \"praefix\", \"Nr\") VALUES (?, ?, ?, ?)"_s;
+    for (qint64 nr : numbers)
+        execRepeated(ctx.db(), insert, {joinId({firma, prefix, QString::number(nr)}), firma, prefix, nr});
     return qint64(numbers.size());
 }
 
