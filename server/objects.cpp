@@ -49,9 +49,14 @@ ObjectLayer::ClassInfo &ObjectLayer::info(const ClassDecl &decl)
     info.decl = &decl;
     QStringList columns;
     for (int i = 0; i < decl.properties.size(); ++i) {
-        info.index.insert(decl.properties[i].name.toLower(), i);
-        columns.append(sql::quoted(decl.properties[i].name));
+        const PropertyDecl &property = decl.properties[i];
+        info.index.insert(property.name.toLower(), i);
+        columns.append(sql::quoted(property.name));
+        info.namesUtf8.append(property.name.toUtf8());
+        info.shown += property.hidden ? 0 : 1;
+        info.displayed += !property.hidden && property.display ? 1 : 0;
     }
+    info.classUtf8 = decl.name.toUtf8();
     for (const QString &idProperty : decl.idProperties) {
         const int i = info.index.value(idProperty.toLower(), -1);
         if (i < 0)
@@ -155,38 +160,32 @@ QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const Q
 // object is the most frequent call. `value(k)` writes property k's stored value, `raw(k)`
 // gives it for its display form.
 template<typename WriteValue, typename RawValue>
-static void writeObject(const ClassDecl &decl, const QString &id, wire::CborWriter &w, WriteValue value,
-                        RawValue raw)
+void ObjectLayer::writeObject(const ClassInfo &info, const QString &id, wire::CborWriter &w, WriteValue value,
+                              RawValue raw)
 {
-    quint64 shown = 0;
-    quint64 displayed = 0;
-    for (const PropertyDecl &property : decl.properties) {
-        shown += property.hidden ? 0 : 1;
-        displayed += !property.hidden && property.display ? 1 : 0;
-    }
+    const ClassDecl &decl = *info.decl;
     w.map(4);
     w.key("id"_L1);
     w.text(id);
     w.key("p"_L1);
-    w.map(shown);
+    w.map(info.shown);
     for (qsizetype k = 0; k < decl.properties.size(); ++k) {
-        const PropertyDecl &property = decl.properties[k];
-        if (property.hidden)
+        if (decl.properties[k].hidden)
             continue;
-        w.text(property.name);
+        w.utf8(info.namesUtf8[k]);
         value(int(k));
     }
     w.key("d"_L1);
-    w.map(displayed);
+    w.map(info.displayed);
     for (qsizetype k = 0; k < decl.properties.size(); ++k) {
         const PropertyDecl &property = decl.properties[k];
         if (property.hidden || !property.display)
             continue;
-        w.text(property.name);
+        w.utf8(info.namesUtf8[k]);
         w.text(property.display(raw(int(k))));
     }
     w.key("cls"_L1);
-    w.text(decl.name);
+    w.utf8(info.classUtf8);
 }
 
 void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWriter &w)
@@ -200,7 +199,7 @@ void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWrite
         const auto end = qScopeGuard([stmt] { sql::endRow(stmt); });
         const int columns = sqlite3_column_count(stmt);
         writeObject(
-            decl, id, w,
+            i, id, w,
             [&](int k) {
                 if (k < columns)
                     sql::writeSqliteCell(w, stmt, k);
@@ -213,7 +212,7 @@ void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWrite
     if (!load(i, id, m_values))
         notFound(i, id);
     writeObject(
-        decl, id, w, [&](int k) { values::writeCbor(w, m_values[k]); }, [&](int k) { return m_values[k]; });
+        i, id, w, [&](int k) { values::writeCbor(w, m_values[k]); }, [&](int k) { return m_values[k]; });
 }
 
 QVariant ObjectLayer::keyOf(const ClassInfo &info, const QString &id) const

@@ -36,6 +36,11 @@ private:
         const ClassDecl *decl = nullptr;
         QHash<QString, int> index; // lower-case property name -> position
         QList<int> idIndexes;
+        // What an opened object's answer repeats: the names as UTF-8 and the counts.
+        QList<QByteArray> namesUtf8;
+        QByteArray classUtf8;
+        quint64 shown = 0;     // properties the client sees
+        quint64 displayed = 0; // of those, with a display form
         QString select;            // by id: every property in declared order
         QString insert;
         QString update;
@@ -50,6 +55,9 @@ private:
     QVariantMap objectMap(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     QCborMap describe(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     [[noreturn]] void notFound(const ClassInfo &info, const QString &id) const;
+    template<typename WriteValue, typename RawValue>
+    static void writeObject(const ClassInfo &info, const QString &id, wire::CborWriter &w, WriteValue value,
+                            RawValue raw);
 
     CallContext &m_ctx;
     QVariantList m_values; // of the object being opened, kept for the next
