@@ -121,8 +121,12 @@ struct Instance::Private
     {
         std::vector<QString> &known = conn->propertyNames(className);
         const bool displaysFirst = !props.empty();
+        props.reserve(known.size());
         size_t i = 0;
-        for (auto m = r.enterMap(); r.more(m); ++i) {
+        auto m = r.enterMap();
+        // The values stay where they are among the names: one copy of the map, not one a value.
+        const char *base = r.position();
+        for (; r.more(m); ++i) {
             const QByteArrayView view = r.textView();
             if (i >= known.size())
                 known.emplace_back(QString::fromUtf8(view));
@@ -133,10 +137,10 @@ struct Instance::Private
                 p = &props.emplace_back(Property{known[i], {}, {}, {}, false, false});
             const char *at = r.position();
             r.skip();
-            p->rawAt = raw.size();
+            p->rawAt = at - base;
             p->rawSize = r.position() - at;
-            raw.append(at, p->rawSize);
         }
+        raw = QByteArray(base, r.position() - base);
     }
 
     void readDisplayForms(wire::CborReader &r)
