@@ -147,6 +147,13 @@ int bind(sqlite3_stmt *stmt, int at, const QVariant &v)
     throwError(QSqlError(u"Unable to fetch row"_s, message, QSqlError::StatementError, QString::number(rc & 0xff)),
                text);
 }
+
+void bindAll(const QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &binds)
+{
+    for (int i = 0; i < binds.size(); ++i)
+        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
+            sqliteFailure(stmt, rc, query.lastQuery());
+}
 } // namespace
 
 void run(QSqlQuery &query, const QVariantList &binds)
@@ -161,9 +168,7 @@ void run(QSqlQuery &query, const QVariantList &binds)
     }
     query.finish();
     sqlite3_reset(stmt);
-    for (int i = 0; i < binds.size(); ++i)
-        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
-            sqliteFailure(stmt, rc, query.lastQuery());
+    bindAll(query, stmt, binds);
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         sqliteFailure(stmt, rc, query.lastQuery());
@@ -174,9 +179,7 @@ bool stepToFirstRow(QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &bi
 {
     query.finish(); // whatever Qt ran on it last is over
     sqlite3_reset(stmt);
-    for (int i = 0; i < binds.size(); ++i)
-        if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
-            sqliteFailure(stmt, rc, query.lastQuery());
+    bindAll(query, stmt, binds);
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) {
         sqlite3_reset(stmt);
