@@ -49,6 +49,15 @@ QVariant bindable(const QVariant &v)
     return v.typeId() == QMetaType::QString && v.toString().isNull() ? QVariant(QString(u""_s)) : v;
 }
 
+QVariantList bindables(const QVariantList &binds)
+{
+    QVariantList bound;
+    bound.reserve(binds.size());
+    for (const QVariant &b : binds)
+        bound.append(bindable(b));
+    return bound;
+}
+
 [[noreturn]] void storageFailure(const QSqlQuery &q, const QString &sql)
 {
     if (server::sql::isBusy(q.lastError()))
@@ -79,23 +88,15 @@ QSqlQuery exec(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 
 void execRepeated(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
-    QVariantList bound;
-    bound.reserve(binds.size());
-    for (const QVariant &b : binds)
-        bound.append(bindable(b));
-    server::sql::run(server::sql::prepared(db, sql), bound);
+    server::sql::run(server::sql::prepared(db, sql), bindables(binds));
 }
 
 QVariant scalar(QSqlDatabase db, const QString &sql, const QVariantList &binds)
 {
     // Kept prepared: a method that reads one value is called often (GetMode, look-ups).
     QSqlQuery &q = sql::prepared(db, sql);
-    QVariantList bound;
-    bound.reserve(binds.size());
-    for (const QVariant &b : binds)
-        bound.append(bindable(b));
     QVariantList row;
-    return sql::firstRow(q, bound, row) ? row.value(0) : QVariant();
+    return sql::firstRow(q, bindables(binds), row) ? row.value(0) : QVariant();
 }
 
 std::unique_ptr<QSqlQuery> openQuery(QSqlDatabase db, const QString &sql, const QVariantList &binds)
