@@ -8,7 +8,9 @@
 #include <cstring>
 #if defined(Q_OS_UNIX)
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #endif
 
 using namespace Qt::StringLiterals;
@@ -113,7 +115,39 @@ bool Connection::open(const Address &address, int connectTimeoutMsec)
     }
     if (m_ns.isEmpty())
         m_ns = address.ns;
+    blockReads();
     return true;
+}
+
+namespace {
+#if defined(Q_OS_UNIX)
+// Sets the socket's SO_RCVTIMEO or SO_SNDTIMEO (0: none) and notes it in `current`.
+void setSocketTimeout(int fd, int option, int msec, int &current)
+{
+    msec = qMax(0, msec);
+    timeval tv{msec / 1000, (msec % 1000) * 1000};
+    current = ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0 ? msec : -1;
+}
+#endif
+} // namespace
+
+void Connection::blockReads()
+{
+#if defined(Q_OS_UNIX)
+    // A read that waits for the answer itself saves the poll before it, a system call of
+    // every request. Qt reads this socket only when asked to (it is unbuffered), so nothing
+    // else ever reads it without data waiting. TLS keeps Qt's waits.
+    if (m_socket.isEncrypted())
+        return;
+    const int fd = int(m_socket.socketDescriptor());
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return;
+    m_blockingReads = true;
+    m_receiveTimeout = m_sendTimeout = -1;
+    // A send that the server does not take must not hold the caller for good either.
+    setSocketTimeout(fd, SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
+#endif
 }
 
 // Offers TLS; a server that serves TLS only answers with the offer instead of the job.
@@ -148,6 +182,7 @@ void Connection::close()
         m_socket.abort();
     m_connected = false;
     m_job = 0;
+    m_blockingReads = false;
     m_pipelined.clear(); // their answers are gone with the job, and the transaction with them
     m_inHave = m_inStart = m_inEnd = 0;
 }
@@ -161,9 +196,17 @@ bool Connection::isConnected()
         return m_socket.state() == QAbstractSocket::ConnectedState;
     // Between calls nothing is due from the server. A read that does not wait tells: nothing
     // (still there), end of stream (gone), or bytes (its last words before closing).
+    char probe;
+#if defined(Q_OS_UNIX)
+    if (m_blockingReads) {
+        const ssize_t n = ::recv(int(m_socket.socketDescriptor()), &probe, 1, MSG_DONTWAIT);
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            close();
+        return m_connected;
+    }
+#endif
     if (m_socket.isEncrypted())
         m_socket.waitForReadyRead(0); // TLS reads the socket only when asked to
-    char probe;
     if (m_socket.read(&probe, 1) != 0 || m_socket.state() != QAbstractSocket::ConnectedState)
         close();
     return m_connected;
@@ -180,10 +223,25 @@ CborWriter &Connection::begin(QLatin1StringView op, int pairs)
     return m_writer;
 }
 
-// True when there is something to read (or the end of the stream) before the deadline.
+// True when there is something to read (or the end of the stream) before the deadline; on a
+// blocking socket, when the next read may wait for it until then.
 bool Connection::waitForAnswer(const QDeadlineTimer &deadline)
 {
 #if defined(Q_OS_UNIX)
+    if (m_blockingReads) {
+        // The receive timeout stands for the deadline. It is set anew only when it is off by
+        // more than a little: a call's first read finds the one of the call before.
+        const int fd = int(m_socket.socketDescriptor());
+        if (deadline.isForever()) {
+            if (m_receiveTimeout != 0)
+                setSocketTimeout(fd, SO_RCVTIMEO, 0, m_receiveTimeout);
+            return true;
+        }
+        const int left = int(qMax<qint64>(1, deadline.remainingTime()));
+        if (m_receiveTimeout < left / 2 || m_receiveTimeout > left + left / 16 + 10)
+            setSocketTimeout(fd, SO_RCVTIMEO, left, m_receiveTimeout);
+        return true;
+    }
     if (!m_socket.isEncrypted()) {
         // Unbuffered and plain, the socket holds nothing the kernel does not: one poll, where
         // Qt's wait would ask the kernel for the count of waiting bytes as well.
@@ -222,6 +280,10 @@ void Connection::write(const CallInfo &info)
                     u"Anfrage zu groß (%1 Bytes, höchstens %2) ("_s.arg(body).arg(wire::MaxFrame) + describe(info)
                         + u')');
     qToBigEndian<quint32>(quint32(body), m_out.data());
+#if defined(Q_OS_UNIX)
+    if (m_blockingReads && m_sendTimeout != qMax(0, m_callTimeout))
+        setSocketTimeout(int(m_socket.socketDescriptor()), SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
+#endif
     if (m_socket.write(m_out) != m_out.size())
         lost(info);
     // Unbuffered, the socket hands the kernel what it takes at once and keeps the rest for
@@ -361,6 +423,8 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
         const qint64 n = m_socket.read(m_in.data() + m_inHave, m_in.size() - m_inHave);
         if (n < 0)
             lost(info);
+        if (n == 0 && deadline.hasExpired()) // a blocking read's timeout
+            fail();
         m_inHave += n;
     }
     m_inEnd = m_inStart + frameEnd;

@@ -125,6 +125,7 @@ private:
     // answers the error the server sent (after 1000–1003 the connection is closed).
     std::optional<Error> answer(const CallInfo &info, qint64 number, qsizetype frameEnd);
     bool waitForAnswer(const QDeadlineTimer &deadline);
+    void blockReads(); // a plain socket on Unix: reads wait themselves, bounded by timeouts
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
     [[noreturn]] void lost(const CallInfo &info); // broken(): the connection went down
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
@@ -149,6 +150,9 @@ private:
     int m_job = 0;
     bool m_connected = false;
     bool m_answered = false; // the last failure was an answer of the server, not the transport
+    bool m_blockingReads = false;
+    int m_receiveTimeout = -1; // ms set on the blocking socket (0: none; -1: not set)
+    int m_sendTimeout = -1;
 };
 
 } // namespace factory
