@@ -304,6 +304,8 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         std::_Exit(status);
     }
+    for (const server::store::Namespace &ns : std::as_const(context.namespaces))
+        server::store::release(ns);
     server::log::line(u"varelo-server: stopped"_s);
     return status;
 }

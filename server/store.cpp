@@ -341,7 +341,14 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         }
         throw;
     }
-    close(connection);
+    // SQLite: the connection stays open while the server runs, so that the database's WAL
+    // outlives the last job. Without it, the last job's close checkpoints and deletes the WAL,
+    // and every read of the jobs after asks the file for its size (a system call a read)
+    // until something is written again.
+    if (pg)
+        close(connection);
 }
+
+void release(const Namespace &ns) { close(u"prepare-"_s + ns.name); }
 
 } // namespace server::store

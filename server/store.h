@@ -61,7 +61,9 @@ QStringList columns(QSqlDatabase db, const QString &table);
 
 // Creates every declared table, "globals" and the run records (server/runlog.h); seeds the demo business
 // (one transaction) when asked and the namespace is new. Throws factory::Error.
+// A SQLite database stays open after it until release().
 void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int scale);
+void release(const Namespace &ns);
 // True when the namespace has been made in its store.
 bool exists(const Namespace &ns);
 
