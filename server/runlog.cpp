@@ -108,7 +108,7 @@ void createRecords(Connection &c)
 {
     const bool pg = sql::postgres(c.db());
     if (pg) // shared by every server on the database; each run names the server that runs it
-        sql::exec(c.db(), u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(u"varelo server"_s));
+        sql::exec(c.db(), u"CREATE SCHEMA IF NOT EXISTS "_s + sql::quoted(store::RecordsSchema));
     sql::exec(c.db(), u"CREATE TABLE IF NOT EXISTS runs (id "_s + (pg ? u"BIGSERIAL"_s : u"INTEGER"_s)
                           + u" PRIMARY KEY, ns TEXT NOT NULL, job TEXT, tenant TEXT, args TEXT, startedby TEXT,"
                             " started TEXT, ended TEXT, state TEXT, outcome TEXT, output TEXT"_s

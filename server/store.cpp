@@ -22,9 +22,6 @@ namespace server::store {
 
 namespace {
 
-// The schema of the run records in a PostgreSQL database; no namespace can be called so.
-const QString RecordsSchema = u"varelo server"_s;
-
 QSqlDatabase openSqlite(const QString &path, const QString &connectionName, bool exclusive = false)
 {
     // Every connection belongs to one thread, so SQLite need not lock a connection's mutex

@@ -40,7 +40,8 @@ struct Namespace
 // Opens a connection for the calling thread under a unique name; throws factory::Error 4000.
 QSqlDatabase open(const Namespace &ns, const QString &connectionName);
 // The batch run records of a store (server/runlog.h): <folder>/batch-runs.sqlite, or their
-// own schema of the database.
+// own schema of the database, RecordsSchema (no namespace can be called so).
+inline const QString RecordsSchema = QStringLiteral("varelo server");
 QSqlDatabase openRecords(const Store &store, const QString &connectionName);
 // Drops the connection's prepared statements, undoes what it left open and removes it.
 void close(const QString &connectionName);
