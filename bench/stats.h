@@ -42,6 +42,29 @@ template <class F> Sample measure(int iterations, F &&f, int warmup = 50)
     return s;
 }
 
+// Several measurements taken in turns, a block of calls each, so that a busy spell of the
+// machine falls on all of them alike and their ratios stay steady from run to run.
+template <class F> QList<Sample> measureInTurns(int iterations, const QList<F> &calls, int block = 50, int warmup = 50)
+{
+    for (const F &f : calls)
+        for (int i = 0; i < warmup; ++i)
+            f();
+    QList<Sample> samples(calls.size());
+    for (Sample &s : samples)
+        s.micros.reserve(iterations);
+    for (int done = 0; done < iterations; done += block) {
+        const int n = std::min(block, iterations - done);
+        for (qsizetype k = 0; k < calls.size(); ++k) {
+            for (int i = 0; i < n; ++i) {
+                const auto t0 = Clock::now();
+                calls[k]();
+                samples[k].add(Clock::now() - t0);
+            }
+        }
+    }
+    return samples;
+}
+
 // One line of the result table: "figure | median | p99 | ratio | note", tab-separated so
 // bench/run can align and collect it.
 inline void row(const QString &figure, const QString &median, const QString &p99, const QString &ratio,
