@@ -173,6 +173,16 @@ QString Request::text(QLatin1StringView key) const
     return s;
 }
 
+std::optional<qint64> Request::integer(QLatin1StringView key) const
+{
+    const QByteArrayView bytes = raw(key);
+    const int major = bytes.isEmpty() ? -1 : uchar(bytes[0]) >> 5;
+    if (major != 0 && major != 1)
+        return std::nullopt;
+    CborReader r(bytes.data(), bytes.size());
+    return r.integer();
+}
+
 QCborMap ok(const QCborValue &value)
 {
     QCborMap m;

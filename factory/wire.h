@@ -9,6 +9,8 @@
 #include <QLatin1StringView>
 #include <QVarLengthArray>
 
+#include <optional>
+
 namespace wire {
 
 constexpr quint32 MaxFrame = 16u * 1024u * 1024u;
@@ -30,6 +32,7 @@ public:
     QByteArrayView raw(QLatin1StringView key) const;
     bool isText(QLatin1StringView key) const;
     QString text(QLatin1StringView key) const; // a null QString unless the value is text
+    std::optional<qint64> integer(QLatin1StringView key) const; // none unless the value is an integer
 
 private:
     struct Field // offsets into m_bytes: a frame is at most MaxFrame bytes

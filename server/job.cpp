@@ -97,15 +97,14 @@ void Job::close()
 // The answer carries its request's number ahead of everything else, so that the client can
 // tell it from a stray one (and answers to requests sent ahead could be matched one day).
 // Written straight into the frame buffer the job keeps.
-wire::CborWriter Job::beginAnswer(const QCborValue &number, QLatin1StringView key)
+wire::CborWriter Job::beginAnswer(std::optional<qint64> number, QLatin1StringView key)
 {
     m_answer.resize(4); // the length, filled in by endAnswer
     wire::CborWriter w(m_answer);
-    const bool numbered = number.isInteger();
-    w.map(numbered ? 2 : 1);
-    if (numbered) {
+    w.map(number ? 2 : 1);
+    if (number) {
         w.key("n"_L1);
-        w.integer(number.toInteger());
+        w.integer(*number);
     }
     w.key(key);
     return w;
@@ -113,7 +112,7 @@ wire::CborWriter Job::beginAnswer(const QCborValue &number, QLatin1StringView ke
 
 void Job::endAnswer() { qToBigEndian<quint32>(quint32(m_answer.size() - 4), m_answer.data()); }
 
-void Job::answer(const QCborValue &number, const QCborValue &ok)
+void Job::answer(std::optional<qint64> number, const QCborValue &ok)
 {
     wire::CborWriter w = beginAnswer(number, "ok"_L1);
     if (m_okReady) {
@@ -133,7 +132,7 @@ void Job::answer(const QCborValue &number, const QCborValue &ok)
     endAnswer();
 }
 
-void Job::answerError(const QCborValue &number, int code, const QString &description)
+void Job::answerError(std::optional<qint64> number, int code, const QString &description)
 {
     wire::CborWriter w = beginAnswer(number, "err"_L1);
     w.array(2);
@@ -156,7 +155,7 @@ const QByteArray &Job::handle(const wire::Request &request, bool &closeAfter)
 {
     m_rowsReady = false;
     m_okReady = false;
-    const QCborValue number = request.value("n"_L1);
+    const std::optional<qint64> number = request.integer("n"_L1);
     if (!request.isText("op"_L1)) {
         closeAfter = true;
         log::line(u"job %1: error 1000, request without op; closing"_s.arg(m_number));

@@ -99,10 +99,10 @@ private:
     void abandonCall(size_t pendingMark);
     void readBatch(RowSource &rows, int batchSize, bool &more);
     // The answer frame's head ({n, key: …), its value written after it, and its length.
-    wire::CborWriter beginAnswer(const QCborValue &number, QLatin1StringView key);
+    wire::CborWriter beginAnswer(std::optional<qint64> number, QLatin1StringView key);
     void endAnswer();
-    void answer(const QCborValue &number, const QCborValue &ok);
-    void answerError(const QCborValue &number, int code, const QString &description);
+    void answer(std::optional<qint64> number, const QCborValue &ok);
+    void answerError(std::optional<qint64> number, int code, const QString &description);
     QSqlDatabase queryConnection();
 
     ServerContext &m_server;
