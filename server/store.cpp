@@ -282,11 +282,15 @@ bool exists(const Namespace &ns)
     return ns.store.postgres() ? postgresSchemaExists(ns.store, ns.schema()) : QFileInfo::exists(ns.path());
 }
 
+namespace {
+QString preparingConnection(const Namespace &ns) { return u"prepare-"_s + ns.name; }
+} // namespace
+
 void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int scale)
 {
     const bool pg = ns.store.postgres();
     bool fresh = !exists(ns);
-    const QString connection = u"prepare-"_s + ns.name;
+    const QString connection = preparingConnection(ns);
     const QString begin = pg ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s;
     try {
         QSqlDatabase db = open(ns, connection);
@@ -346,6 +350,6 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         close(connection);
 }
 
-void release(const Namespace &ns) { close(u"prepare-"_s + ns.name); }
+void release(const Namespace &ns) { close(preparingConnection(ns)); }
 
 } // namespace server::store
