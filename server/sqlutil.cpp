@@ -154,25 +154,26 @@ void bindAll(const QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &bin
         if (const int rc = bind(stmt, i + 1, binds[i]); rc != SQLITE_OK)
             sqliteFailure(stmt, rc, query.lastQuery());
 }
+
+// Other drivers: Qt's binding and execution.
+void execBound(QSqlQuery &query, const QVariantList &binds)
+{
+    for (int i = 0; i < binds.size(); ++i)
+        query.bindValue(i, binds[i]);
+    exec(query);
+}
 } // namespace
 
 void run(QSqlQuery &query, const QVariantList &binds)
 {
     sqlite3_stmt *stmt = sqliteStatement(query);
     if (!stmt) {
-        for (int i = 0; i < binds.size(); ++i)
-            query.bindValue(i, binds[i]);
-        exec(query);
+        execBound(query, binds);
         query.finish();
         return;
     }
-    query.finish();
-    sqlite3_reset(stmt);
-    bindAll(query, stmt, binds);
-    const int rc = sqlite3_step(stmt);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        sqliteFailure(stmt, rc, query.lastQuery());
-    sqlite3_reset(stmt);
+    stepToFirstRow(query, stmt, binds); // a row it answers after all is not read
+    endRow(stmt);
 }
 
 bool stepToFirstRow(QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &binds)
@@ -200,9 +201,7 @@ bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
 {
     sqlite3_stmt *stmt = sqliteStatement(query);
     if (!stmt) {
-        for (int i = 0; i < binds.size(); ++i)
-            query.bindValue(i, binds[i]);
-        exec(query);
+        execBound(query, binds);
         Finish finish(query);
         if (!query.next())
             return false;
