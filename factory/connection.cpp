@@ -144,9 +144,7 @@ void Connection::blockReads()
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return;
     m_blockingReads = true;
-    m_receiveTimeout = m_sendTimeout = -1;
-    // A send that the server does not take must not hold the caller for good either.
-    setSocketTimeout(fd, SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
+    m_receiveTimeout = m_sendTimeout = -1; // set by the first request, see write()
 #endif
 }
 
@@ -281,6 +279,7 @@ void Connection::write(const CallInfo &info)
                         + u')');
     qToBigEndian<quint32>(quint32(body), m_out.data());
 #if defined(Q_OS_UNIX)
+    // A send that the server does not take must not hold the caller for good either.
     if (m_blockingReads && m_sendTimeout != qMax(0, m_callTimeout))
         setSocketTimeout(int(m_socket.socketDescriptor()), SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
 #endif
