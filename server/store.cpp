@@ -3,6 +3,7 @@
 #include "server/log.h"
 #include "server/runlog.h"
 #include "server/passwords.h"
+#include "server/readlocks.h"
 #include "server/sqlutil.h"
 
 #include <QDir>
@@ -31,17 +32,13 @@ QSqlDatabase openSqlite(const QString &path, const QString &connectionName, bool
     [[maybe_unused]] static const bool configured = sqlite3_config(SQLITE_CONFIG_MULTITHREAD) == SQLITE_OK
                                                     && sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connectionName);
-    if (exclusive) {
-        // SQLite's exclusive file system layer: the connections of this process share the
-        // lock it holds on the file, and the WAL index lives in memory, not in a shared file.
-        QUrl uri = QUrl::fromLocalFile(path);
-        uri.setQuery(u"vfs=unix-excl"_s);
-        db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_URI"_s);
-    } else {
-        db.setDatabaseName(path);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
-    }
+    // Exclusive: SQLite's own layer whose connections of this process share the lock it holds
+    // on the file, with the WAL index in memory, not in a shared file. Otherwise ours, which
+    // spares a read the lock round of its read slot (server/readlocks.h).
+    QUrl uri = QUrl::fromLocalFile(path);
+    uri.setQuery(exclusive ? u"vfs=unix-excl"_s : u"vfs="_s + QString::fromLatin1(readLocksVfs()));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_URI"_s);
     if (!db.open()) {
         const QString text = db.lastError().text();
         db = QSqlDatabase();

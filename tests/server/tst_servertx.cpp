@@ -6,6 +6,7 @@
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -73,6 +74,7 @@ private slots:
     void concurrentReadModifyWriteLosesNothing();
     void globalsSurviveReconnectAndRestart();
     void exclusiveDataKeepsOtherProgramsOut();
+    void readersLeaveTheWalToCheckpointsAndOtherPrograms();
     void stoppedServerKeepsNothingUncommitted();
     void runawayLinesAndIdleTransactionsFreeTheLock();
 
@@ -344,6 +346,39 @@ void tst_servertx::exclusiveDataKeepsOtherProgramsOut()
     QVERIFY(readable());
     QVERIFY(m_server->start());
     QCOMPARE(x(connected(m_a), u"W ^V(\"Exklusiv\")"_s), u"1"_s);
+}
+
+void tst_servertx::readersLeaveTheWalToCheckpointsAndOtherPrograms()
+{
+    if (TestServer::postgres() || TestServer::exclusiveData())
+        QSKIP("only a shared SQLite data folder has other programs beside the server");
+    // One job commits while another reads between its commits: the server's checkpoints
+    // start the WAL anew (about 1000 pages of 4 KiB) instead of letting it grow by every commit (a page each here).
+    const QString wal = m_server->dataDir() + u"/VARELO.db-wal"_s;
+    for (int i = 0; i < 2000; ++i) {
+        x(m_a, u"S ^V(1)="_s + QString::number(i));
+        x(m_b, u"W ^V(1)"_s);
+    }
+    QVERIFY2(QFileInfo(wal).size() < 5'000'000, qPrintable(QString::number(QFileInfo(wal).size())));
+
+    // Another program writes beside the server that has just read, and its checkpoint
+    // empties the WAL once the server's readers rest.
+    x(m_a, u"S ^V=\"drinnen\""_s);
+    QCOMPARE(x(m_b, u"W ^V"_s), u"drinnen"_s);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"neighbour"_s);
+        db.setDatabaseName(m_server->dataDir() + u"/VARELO.db"_s);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(u"UPDATE globals SET value='draußen' WHERE key='' AND value='drinnen'"_s));
+        QCOMPARE(q.numRowsAffected(), 1);
+        QVERIFY(q.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s) && q.next());
+        QCOMPARE(q.value(0).toInt(), 0); // not busy
+    }
+    QSqlDatabase::removeDatabase(u"neighbour"_s);
+    QCOMPARE(QFileInfo(wal).size(), 0);
+    QCOMPARE(x(m_b, u"W ^V"_s), u"draußen"_s);
 }
 
 void tst_servertx::stoppedServerKeepsNothingUncommitted()
