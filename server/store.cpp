@@ -325,9 +325,16 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
                 decl->upgrade(db);
         sql::exec(db, u"COMMIT"_s);
         runlog::prepare(ns.store, db, ns);
-        if (!pg)
+        if (!pg) {
+            // Until a WAL holds a commit it does not know the database's size, and every read
+            // would ask the file for it (a system call a read) until the first write of the
+            // day: a commit that changes nothing.
+            QSqlQuery version(db);
+            if (!version.exec(u"PRAGMA user_version"_s) || !version.next())
+                sql::fail(version);
+            sql::exec(db, u"PRAGMA user_version="_s + QString::number(version.value(0).toLongLong()));
             sql::exec(db, u"PRAGMA optimize"_s);
-        else if (fresh)
+        } else if (fresh)
             for (const QString &table : tables(db))
                 sql::exec(db, u"ANALYZE "_s + sql::quoted(table));
     } catch (...) {
