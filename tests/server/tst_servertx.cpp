@@ -352,8 +352,9 @@ void tst_servertx::readersLeaveTheWalToCheckpointsAndOtherPrograms()
 {
     if (TestServer::postgres() || TestServer::exclusiveData())
         QSKIP("only a shared SQLite data folder has other programs beside the server");
-    // One job commits while another reads between its commits: the server's checkpoints
-    // start the WAL anew (about 1000 pages of 4 KiB) instead of letting it grow by every commit (a page each here).
+    // One job commits while another reads between its commits: the server's checkpoints start
+    // the WAL anew at about 1000 pages of 4 KiB, instead of letting it grow by every commit
+    // (a page each here).
     const QString wal = m_server->dataDir() + u"/VARELO.db-wal"_s;
     for (int i = 0; i < 2000; ++i) {
         x(m_a, u"S ^V(1)="_s + QString::number(i));
