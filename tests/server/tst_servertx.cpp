@@ -360,7 +360,7 @@ void tst_servertx::readersLeaveTheWalToCheckpointsAndOtherPrograms()
         x(m_a, u"S ^V(1)="_s + QString::number(i));
         x(m_b, u"W ^V(1)"_s);
     }
-    QVERIFY2(QFileInfo(wal).size() < 5'000'000, qPrintable(QString::number(QFileInfo(wal).size())));
+    QVERIFY2(QFileInfo(wal).size() < 4'500'000, qPrintable(QString::number(QFileInfo(wal).size())));
 
     // Another program writes beside the server that has just read, and its checkpoint
     // empties the WAL once the server's readers rest.
