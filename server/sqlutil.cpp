@@ -87,20 +87,24 @@ sqlite3_stmt *sqliteStatement(const QSqlQuery &query)
 // As Qt's driver reads a cell (its default precision: a real as a double).
 QVariant sqliteCell(sqlite3_stmt *stmt, int i)
 {
-    switch (sqlite3_column_type(stmt, i)) {
+    // The cell's value once, then its parts: each sqlite3_column_* call finds the cell anew.
+    // An unprotected value, safe here as everywhere in the server: a connection and its
+    // statements belong to one thread.
+    sqlite3_value *v = sqlite3_column_value(stmt, i);
+    switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER:
-        return qint64(sqlite3_column_int64(stmt, i));
+        return qint64(sqlite3_value_int64(v));
     case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt, i);
+        return sqlite3_value_double(v);
     case SQLITE_NULL:
         return QVariant(QMetaType::fromType<QString>());
     case SQLITE_BLOB:
-        return QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+        return QByteArray(static_cast<const char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
     default: {
         // The file holds UTF-8: asking for UTF-16 would make SQLite convert into a buffer
         // of its own, and QString copy that again.
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
-        return QString::fromUtf8(text, sqlite3_column_bytes(stmt, i));
+        const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+        return QString::fromUtf8(text, sqlite3_value_bytes(v));
     }
     }
 }
@@ -224,16 +228,16 @@ bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
 
 void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i)
 {
-    switch (sqlite3_column_type(stmt, i)) {
+    sqlite3_value *v = sqlite3_column_value(stmt, i);
+    switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER:
-        w.integer(sqlite3_column_int64(stmt, i));
+        w.integer(sqlite3_value_int64(v));
         break;
     case SQLITE_FLOAT:
-        w.real(sqlite3_column_double(stmt, i));
+        w.real(sqlite3_value_double(v));
         break;
     case SQLITE_TEXT:
-        w.utf8(QByteArrayView(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
-                              sqlite3_column_bytes(stmt, i)));
+        w.utf8(QByteArrayView(reinterpret_cast<const char *>(sqlite3_value_text(v)), sqlite3_value_bytes(v)));
         break;
     default: // NULL or a blob: as their QVariant goes
         values::writeCbor(w, sqliteCell(stmt, i));
