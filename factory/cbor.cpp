@@ -329,10 +329,8 @@ CborReader::Container CborReader::enterArray()
     return {qint64(n)};
 }
 
-bool CborReader::more(Container &c)
+bool CborReader::moreIndefinite()
 {
-    if (c.remaining >= 0)
-        return c.remaining-- > 0;
     if (m_p >= m_end)
         malformed();
     if (*m_p == 0xff) {
@@ -354,7 +352,7 @@ bool CborReader::isText() const { return m_p < m_end && (*m_p >> 5) == 3; }
 bool CborReader::isMap() const { return m_p < m_end && (*m_p >> 5) == 5; }
 bool CborReader::isArray() const { return m_p < m_end && (*m_p >> 5) == 4; }
 
-QByteArrayView CborReader::textView()
+QByteArrayView CborReader::anyTextView()
 {
     const int major = peekMajor();
     if (major != 2 && major != 3)

@@ -78,7 +78,7 @@ public:
     };
     Container enterMap();
     Container enterArray();
-    bool more(Container &c);
+    bool more(Container &c) { return c.remaining >= 0 ? c.remaining-- > 0 : moreIndefinite(); }
 
     quint8 peek() const; // the next item's initial byte
     bool isNull() const; // null or undefined next
@@ -86,7 +86,25 @@ public:
     bool isMap() const;
     bool isArray() const;
     // A map key or other short text without copying (chunked text is joined in a scratch buffer).
-    QByteArrayView textView();
+    // Inline for the usual case, a definite text of under 256 bytes: every key of every map.
+    QByteArrayView textView()
+    {
+        if (m_p < m_end && (*m_p >> 6) == 1) { // major type 2 or 3
+            const qsizetype left = m_end - m_p;
+            const uchar info = *m_p & 0x1f;
+            qsizetype at = 1, n = info;
+            if (info == 24 && left >= 2) {
+                at = 2;
+                n = m_p[1];
+            }
+            if (info <= 24 && at + n <= left) {
+                const QByteArrayView view(reinterpret_cast<const char *>(m_p + at), n);
+                m_p += at + n;
+                return view;
+            }
+        }
+        return anyTextView();
+    }
     QString text();
     qint64 integer(); // also accepts a double without fraction
     bool boolean();   // true/false, or an integer
@@ -97,6 +115,8 @@ public:
 
 private:
     [[noreturn]] static void malformed();
+    bool moreIndefinite();
+    QByteArrayView anyTextView();
     int peekMajor() const;
     quint64 length(int major, bool &indefinite);
     quint64 argument(uchar info);

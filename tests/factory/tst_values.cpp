@@ -283,6 +283,7 @@ void tst_values::readerRejectsBrokenInput_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("truncated text") << QByteArray("\x65" "ab", 3);
+    QTest::newRow("truncated text, one-byte length") << QByteArray("\x78\x05" "ab", 4);
     QTest::newRow("truncated length") << QByteArray("\x19\x01", 2);
     QTest::newRow("array claims 4 billion items") << QByteArray("\x9a\xff\xff\xff\xff\x01", 6);
     QTest::newRow("reserved additional info") << QByteArray("\x1c", 1);
