@@ -74,14 +74,15 @@ void releaseKept(State &s)
     s.kept = -1;
 }
 
-// Before a connection locks slots exclusively, the other connections of this process to the
-// same database give up what they keep there; otherwise it would wait for readers that ended.
-void releaseOthers(const State &self, int offset, int n)
+// Before a connection locks slots exclusively, the connections of this process to the same
+// database, itself among them, give up what they keep there; otherwise it would wait for
+// readers that ended.
+void releaseSlots(const State &self, int offset, int n)
 {
     Registry &r = registry();
     std::lock_guard lock(r.mutex);
     for (State *s : r.files) {
-        if (s == &self || s->path != self.path)
+        if (s->path != self.path)
             continue;
         std::lock_guard guard(s->mutex);
         if (holds(offset, n, s->kept))
@@ -160,14 +161,8 @@ int shmLock(sqlite3_file *f, int offset, int n, int flags)
         // Another connection may keep a lock again between the releases and the lock: a few
         // more tries before the caller's own busy handling.
         for (int attempt = 0;; ++attempt) {
-            releaseOthers(s, offset, n);
-            int rc;
-            {
-                std::lock_guard guard(s.mutex);
-                if (holds(offset, n, s.kept))
-                    releaseKept(s);
-                rc = s.real->pMethods->xShmLock(s.real, offset, n, flags);
-            }
+            releaseSlots(s, offset, n);
+            const int rc = s.real->pMethods->xShmLock(s.real, offset, n, flags);
             if (rc != SQLITE_BUSY || attempt == 2)
                 return rc;
         }
