@@ -327,8 +327,8 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         runlog::prepare(ns.store, db, ns);
         if (!pg) {
             // Until a WAL holds a commit it does not know the database's size, and every read
-            // would ask the file for it (a system call a read) until the first write of the
-            // day: a commit that changes nothing.
+            // asks the file for it (a system call a read) until something is written: a commit
+            // that changes nothing. The connection kept open below keeps that WAL.
             QSqlQuery version(db);
             if (!version.exec(u"PRAGMA user_version"_s) || !version.next())
                 sql::fail(version);
@@ -347,9 +347,7 @@ void prepare(const Namespace &ns, const ClassRegistry &registry, bool seed, int 
         throw;
     }
     // SQLite: the connection stays open while the server runs, so that the database's WAL
-    // outlives the last job. Without it, the last job's close checkpoints and deletes the WAL,
-    // and every read of the jobs after asks the file for its size (a system call a read)
-    // until something is written again.
+    // outlives the last job; the last connection's close checkpoints and deletes it.
     if (pg)
         close(connection);
 }
