@@ -51,6 +51,26 @@ bool hasParam(factory::Factory &f, const QString &tenant = u"2"_s)
         return false;
     }
 }
+
+// Another program's connection to the server's database file, for as long as it lives.
+class Outsider
+{
+public:
+    Outsider(const QString &file, const QString &options)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, Name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(options);
+        m_open = db.open();
+    }
+    ~Outsider() { QSqlDatabase::removeDatabase(Name); }
+    bool isOpen() const { return m_open; }
+    QSqlQuery query() const { return QSqlQuery(QSqlDatabase::database(Name, false)); }
+
+private:
+    static inline const QString Name = QStringLiteral("outsider");
+    bool m_open = false;
+};
 } // namespace
 
 class tst_servertx : public QObject
@@ -333,13 +353,8 @@ void tst_servertx::exclusiveDataKeepsOtherProgramsOut()
     x(m_a, u"S ^V(\"Exklusiv\")=1"_s);
     const QString file = m_server->dataDir() + u"/VARELO.db"_s;
     auto readable = [&] {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"outsider"_s);
-        db.setDatabaseName(file);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=0;QSQLITE_OPEN_READONLY"_s);
-        const bool ok = db.open() && QSqlQuery(db).exec(u"SELECT count(*) FROM sqlite_master"_s);
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(u"outsider"_s);
-        return ok;
+        const Outsider outsider(file, u"QSQLITE_BUSY_TIMEOUT=0;QSQLITE_OPEN_READONLY"_s);
+        return outsider.isOpen() && outsider.query().exec(u"SELECT count(*) FROM sqlite_master"_s);
     };
     QVERIFY(!readable());
     m_server->stop();
@@ -367,17 +382,14 @@ void tst_servertx::readersLeaveTheWalToCheckpointsAndOtherPrograms()
     x(m_a, u"S ^V=\"drinnen\""_s);
     QCOMPARE(x(m_b, u"W ^V"_s), u"drinnen"_s);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"neighbour"_s);
-        db.setDatabaseName(m_server->dataDir() + u"/VARELO.db"_s);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
+        const Outsider outsider(m_server->dataDir() + u"/VARELO.db"_s, u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        QVERIFY(outsider.isOpen());
+        QSqlQuery q = outsider.query();
         QVERIFY(q.exec(u"UPDATE globals SET value='draußen' WHERE key='' AND value='drinnen'"_s));
         QCOMPARE(q.numRowsAffected(), 1);
         QVERIFY(q.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s) && q.next());
         QCOMPARE(q.value(0).toInt(), 0); // not busy
     }
-    QSqlDatabase::removeDatabase(u"neighbour"_s);
     QCOMPARE(QFileInfo(wal).size(), 0);
     QCOMPARE(x(m_b, u"W ^V"_s), u"draußen"_s);
 }
