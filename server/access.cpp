@@ -1,5 +1,7 @@
 #include "server/access.h"
 
+#include "factory/cbor.h"
+
 #include <QCborArray>
 #include <QRegularExpression>
 
@@ -9,7 +11,24 @@ namespace server::access {
 
 namespace {
 
-QString lower(const wire::Request &request, QLatin1StringView key) { return request.text(key).toLower(); }
+// The request's text under `key`, read off the request's own bytes: every call before a
+// sign-in passes here, and a QString of each name would cost more than the check. Empty
+// unless the value is a text in one piece, as the session sends every name.
+QLatin1StringView textOf(const wire::Request &request, QLatin1StringView key)
+{
+    const QByteArrayView raw = request.raw(key);
+    if (raw.isEmpty() || (uchar(raw[0]) >> 5) != 3 || (uchar(raw[0]) & 0x1f) == 31)
+        return {};
+    wire::CborReader r(raw.data(), raw.size());
+    const QByteArrayView utf8 = r.textView();
+    return QLatin1StringView(utf8.data(), utf8.size());
+}
+
+// Compared as Latin-1, in any case: bytes of characters beyond ASCII never fold to an ASCII letter.
+bool is(QLatin1StringView text, QLatin1StringView word)
+{
+    return text.compare(word, Qt::CaseInsensitive) == 0;
+}
 
 // The M lines the session sends while it connects and signs in, exactly in the form it sends
 // them; tenant and branch are the ones typed, so they may be any plain word or number.
@@ -27,41 +46,43 @@ bool signInLine(const QString &line)
     return false;
 }
 
-bool personnelClass(const QString &cls)
+bool personnelClass(QLatin1StringView cls)
 {
-    return cls == u"vr.parpersedv"_s || cls == u"vr.parpersabt"_s || cls == u"vr.persbasis"_s;
+    return is(cls, "vr.parpersedv"_L1) || is(cls, "vr.parpersabt"_L1) || is(cls, "vr.persbasis"_L1);
 }
 
 } // namespace
 
 bool isPasswordCheck(const QString &op, const wire::Request &request)
 {
-    return op == u"query"_s && lower(request, "cls"_L1) == u"vr.parpersedv"_s
-           && lower(request, "q"_L1) == u"userviapasswort"_s;
+    return op == "query"_L1 && is(textOf(request, "cls"_L1), "vr.parpersedv"_L1)
+           && is(textOf(request, "q"_L1), "userviapasswort"_L1);
 }
 
 bool openBeforeSignIn(const QString &op, const wire::Request &request)
 {
     // Result sets a connection has can only come from the queries below.
-    if (op == u"next"_s || op == u"close"_s)
+    if (op == "next"_L1 || op == "close"_L1)
         return true;
-    const QString cls = lower(request, "cls"_L1);
-    if (op == u"open"_s)
-        return cls == u"vr.kassasw"_s || personnelClass(cls);
-    if (op == u"query"_s)
-        return (cls == u"vr.kassasw"_s && lower(request, "q"_L1) == u"connstrg"_s) || isPasswordCheck(op, request);
+    const QLatin1StringView cls = textOf(request, "cls"_L1);
+    const bool serverList = is(cls, "vr.kassasw"_L1);
+    if (op == "open"_L1)
+        return serverList || personnelClass(cls);
+    if (op == "query"_L1)
+        return (serverList && is(textOf(request, "q"_L1), "connstrg"_L1)) || isPasswordCheck(op, request);
     // The server list saves the entry it shows; it never makes one.
-    if (op == u"save"_s)
-        return cls == u"vr.kassasw"_s && !request.value("id"_L1).isNull() && !request.value("id"_L1).isUndefined();
+    if (op == "save"_L1)
+        return serverList && !request.value("id"_L1).isNull() && !request.value("id"_L1).isUndefined();
     // Display forms of other values than the opened ones; no stored value is read.
-    if (op == u"icall"_s)
-        return (cls == u"vr.kassasw"_s || personnelClass(cls)) && lower(request, "m"_L1).endsWith(u"logicaltoodbc"_s)
+    if (op == "icall"_L1)
+        return (serverList || personnelClass(cls))
+               && textOf(request, "m"_L1).endsWith("logicaltoodbc"_L1, Qt::CaseInsensitive)
                && request.value("a"_L1).toArray().size() == 1;
-    if (op == u"call"_s) {
-        if (cls == u"ruzavavir.menue"_s)
+    if (op == "call"_L1) {
+        if (is(cls, "ruzavavir.menue"_L1))
             return true;
         const QCborArray args = request.value("a"_L1).toArray();
-        return cls == u"vr.windows"_s && lower(request, "m"_L1) == u"xecute"_s && args.size() == 1
+        return is(cls, "vr.windows"_L1) && is(textOf(request, "m"_L1), "xecute"_L1) && args.size() == 1
                && args.at(0).isString() && signInLine(args.at(0).toString());
     }
     return false;
