@@ -4,6 +4,7 @@
 #include "server/runlog.h"
 #include "server/passwords.h"
 #include "server/readlocks.h"
+#include "server/sqlitememory.h"
 #include "server/sqlutil.h"
 
 #include <QDir>
@@ -30,7 +31,8 @@ QSqlDatabase openSqlite(const QString &path, const QString &connectionName, bool
     // connection; a library that started already keeps its mode, which is as safe.
     // Nor count every allocation under a global mutex for statistics nobody reads.
     [[maybe_unused]] static const bool configured = sqlite3_config(SQLITE_CONFIG_MULTITHREAD) == SQLITE_OK
-                                                    && sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+                                                    && sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK
+                                                    && useSqliteMemory();
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connectionName);
     // Exclusive: SQLite's own layer whose connections of this process share the lock it holds
     // on the file, with the WAL index in memory, not in a shared file. Otherwise ours, which

@@ -335,6 +335,14 @@ void tst_servertx::concurrentReadModifyWriteLosesNothing()
 void tst_servertx::globalsSurviveReconnectAndRestart()
 {
     x(m_a, u"S ^V(\"Anmeldung\",$J)=\"Müller `2026\""_s);
+    // Values on either side of each size the server's store keeps blocks of, each written
+    // over with another size.
+    const QList<int> sizes = {1, 15, 16, 17, 255, 256, 257, 4000, 300000};
+    auto value = [&](int i) { return QString(sizes[i], QChar(u'a' + i)); };
+    for (int i = 0; i < sizes.size(); ++i) {
+        for (int v : {i, int(sizes.size()) - 1 - i})
+            x(m_a, u"S ^V(\"Größe\","_s + QString::number(i) + u")=\""_s + value(v) + u'"');
+    }
     const QString job = QString::number(m_a.jobNumber());
     m_a.Disconnect();
     QCOMPARE(x(m_b, u"W ^V(\"Anmeldung\","_s + job + u")"_s), u"Müller `2026"_s);
@@ -342,6 +350,10 @@ void tst_servertx::globalsSurviveReconnectAndRestart()
     QVERIFY(m_server->restart());
     QVERIFY(connected(m_a).IsConnected());
     QCOMPARE(x(m_a, u"W ^V(\"Anmeldung\","_s + job + u")"_s), u"Müller `2026"_s);
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QString line = u"W ^V(\"Größe\","_s + QString::number(i) + u')';
+        QCOMPARE(x(m_a, line), value(int(sizes.size()) - 1 - i));
+    }
     // The demo data are not seeded twice.
     QCOMPARE(x(m_a, u"W $P(^FA(0),\"`\",2)"_s), u"2026"_s);
 }
