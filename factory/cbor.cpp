@@ -87,51 +87,36 @@ double halfToDouble(quint16 half)
 
 // ---------------------------------------------------------------- writer
 
-// The head's bytes, written to `out` (9 at most); the count.
-int CborWriter::headBytes(int major, quint64 n, uchar *out)
+// The size of the head of an item with argument n.
+int CborWriter::headSize(quint64 n)
+{
+    return n < 24 ? 1 : n <= 0xff ? 2 : n <= 0xffff ? 3 : n <= 0xffffffffu ? 5 : 9;
+}
+
+// The head's bytes, written to `out` (headSize(n) of them).
+void CborWriter::headBytes(int major, quint64 n, int size, char *out)
 {
     const auto m = uchar(major << 5);
-    if (n < 24) {
-        out[0] = uchar(m | n);
-        return 1;
-    }
-    int bytes;
-    uchar info;
-    if (n <= 0xff) {
-        bytes = 1;
-        info = 24;
-    } else if (n <= 0xffff) {
-        bytes = 2;
-        info = 25;
-    } else if (n <= 0xffffffffu) {
-        bytes = 4;
-        info = 26;
-    } else {
-        bytes = 8;
-        info = 27;
-    }
-    out[0] = m | info;
-    for (int i = bytes; i >= 1; --i) {
-        out[i] = uchar(n & 0xff);
+    static constexpr uchar info[10] = {0, 0, 24, 25, 0, 26, 0, 0, 0, 27};
+    out[0] = char(size == 1 ? m | uchar(n) : m | info[size]);
+    for (int i = size - 1; i >= 1; --i) {
+        out[i] = char(n & 0xff);
         n >>= 8;
     }
-    return 1 + bytes;
 }
 
 void CborWriter::head(int major, quint64 n)
 {
-    uchar h[9];
-    const int size = headBytes(major, n, h);
-    std::memcpy(grow(size), h, size_t(size));
+    const int size = headSize(n);
+    headBytes(major, n, size, grow(size));
 }
 
 // Head and bytes in one step: appending piece by piece costs more than the bytes.
 void CborWriter::item(int major, const char *data, qsizetype size)
 {
-    uchar h[9];
-    const int headSize = headBytes(major, quint64(size), h);
+    const int headSize = CborWriter::headSize(quint64(size));
     char *out = grow(headSize + size);
-    std::memcpy(out, h, size_t(headSize));
+    headBytes(major, quint64(size), headSize, out);
     if (size > 0)
         std::memcpy(out + headSize, data, size_t(size));
 }
@@ -141,10 +126,9 @@ void CborWriter::key(QLatin1StringView ascii) { item(3, ascii.data(), ascii.size
 void CborWriter::text(QStringView s)
 {
     const qsizetype n = utf8Length(s);
-    uchar h[9];
-    const int headSize = headBytes(3, quint64(n), h);
+    const int headSize = CborWriter::headSize(quint64(n));
     char *out = grow(headSize + n);
-    std::memcpy(out, h, size_t(headSize));
+    headBytes(3, quint64(n), headSize, out);
     writeUtf8(s, out + headSize);
 }
 
@@ -158,12 +142,11 @@ void CborWriter::integer(qint64 v)
 
 void CborWriter::real(double v)
 {
-    const qsizetype at = m_out.size();
-    m_out.resize(at + 9);
-    m_out[at] = char(0xfb);
+    char *out = grow(9);
+    out[0] = char(0xfb);
     quint64 bits;
     std::memcpy(&bits, &v, 8);
-    qToBigEndian<quint64>(bits, m_out.data() + at + 1);
+    qToBigEndian<quint64>(bits, out + 1);
 }
 
 void CborWriter::bytes(QByteArrayView b) { item(2, b.data(), b.size()); }

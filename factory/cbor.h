@@ -29,9 +29,9 @@ public:
     void utf8(QByteArrayView s) { item(3, s.data(), s.size()); } // text that is UTF-8 already
     void integer(qint64 v);
     void real(double v);
-    void null() { m_out.append(char(0xf6)); }
-    void boolean(bool b) { m_out.append(char(b ? 0xf5 : 0xf4)); }
-    void undefined() { m_out.append(char(0xf7)); }
+    void null() { *grow(1) = char(0xf6); }
+    void boolean(bool b) { *grow(1) = char(b ? 0xf5 : 0xf4); }
+    void undefined() { *grow(1) = char(0xf7); }
     void bytes(QByteArrayView b);
     // Bytes that are CBOR already (one or more whole items).
     void raw(QByteArrayView cbor)
@@ -46,12 +46,22 @@ public:
     void value(const QVariant &v);
 
 private:
-    static int headBytes(int major, quint64 n, uchar *out);
+    static int headSize(quint64 n);
+    static void headBytes(int major, quint64 n, int size, char *out);
     void head(int major, quint64 n);
     void item(int major, const char *data, qsizetype size);
+    // Room for n more bytes at the end. An answer is some fifty items, nearly all of which
+    // fit the buffer kept from the last one: their size is set here, not by a call of
+    // QByteArray::resize() each, which costs an item more than its bytes.
     char *grow(qsizetype n)
     {
-        const qsizetype at = m_out.size();
+        QByteArray::DataPointer &d = m_out.data_ptr();
+        const qsizetype at = d.size;
+        if (!d.needsDetach() && n <= d.freeSpaceAtEnd()) {
+            d.size = at + n;
+            d.data()[at + n] = '\0'; // a QByteArray's bytes end in a null one
+            return d.data() + at;
+        }
         m_out.resize(at + n);
         return m_out.data() + at;
     }
