@@ -14,15 +14,23 @@ constexpr char16_t pairs[][2] = {
 
 QString mapChars(const QString &text, int from, int to)
 {
-    QString out = text;
-    for (QChar &c : out) {
+    auto mapped = [&](char16_t c) -> char16_t {
+        if (c < u'[') // below every character either side maps
+            return c;
         for (const auto &p : pairs) {
-            if (c.unicode() == p[from]) {
-                c = QChar(p[to]);
-                break;
-            }
+            if (c == p[from])
+                return p[to];
         }
-    }
+        return c;
+    };
+    // Most texts have none of them: the text itself, shared, not a copy.
+    const auto first =
+        std::find_if(text.cbegin(), text.cend(), [&](QChar c) { return mapped(c.unicode()) != c.unicode(); });
+    if (first == text.cend())
+        return text;
+    QString out = text;
+    for (auto it = out.begin() + (first - text.cbegin()); it != out.end(); ++it)
+        *it = QChar(mapped(it->unicode()));
     return out;
 }
 } // namespace
