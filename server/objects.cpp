@@ -118,7 +118,7 @@ void ObjectLayer::notFound(const ClassInfo &info, const QString &id) const
 
 bool ObjectLayer::load(ClassInfo &info, const QString &id, QVariantList &values)
 {
-    QSqlQuery &q = sql::prepared(m_ctx.db(), info.select);
+    QSqlQuery &q = sql::prepared(m_ctx.db(), info.select, info.selectQuery);
     if (!sql::firstRow(q, {keyOf(info, id)}, values))
         return false;
     const int n = int(info.decl->properties.size());
@@ -191,7 +191,7 @@ void ObjectLayer::writeObject(const ClassInfo &info, const QString &id, wire::Cb
 void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWriter &w)
 {
     ClassInfo &i = stored(decl);
-    QSqlQuery &q = sql::prepared(m_ctx.db(), i.select);
+    QSqlQuery &q = sql::prepared(m_ctx.db(), i.select, i.selectQuery);
     if (sqlite3_stmt *stmt = sql::sqliteStatement(q)) {
         // The row's cells go onto the wire as they are stored; only display forms need values.
         if (!sql::stepToFirstRow(q, stmt, {keyOf(i, id)}))

@@ -7,7 +7,10 @@
 #include <QCborMap>
 #include <QCborValue>
 
+#include <memory>
 #include <unordered_map>
+
+class QSqlQuery;
 
 namespace wire {
 class CborWriter;
@@ -42,6 +45,7 @@ private:
         quint64 shown = 0;     // properties the client sees
         quint64 displayed = 0; // of those, with a display form
         QString select;            // by id: every property in declared order
+        std::weak_ptr<QSqlQuery> selectQuery; // prepared on the job's connection
         QString insert;
         QString update;
         bool tableChecked = false;

@@ -59,17 +59,30 @@ QString quoted(const QString &identifier)
     return u'"' + text + u'"';
 }
 
-QSqlQuery &prepared(const QSqlDatabase &db, const QString &text)
+namespace {
+const std::shared_ptr<QSqlQuery> &preparedQuery(const QSqlDatabase &db, const QString &text)
 {
     auto &statements = t_prepared[db.connectionName()];
     auto it = statements.find(text);
     if (it != statements.end())
-        return *it.value();
+        return it.value();
     auto query = std::make_shared<QSqlQuery>(db);
     query->setForwardOnly(true);
     if (!query->prepare(text))
         throwError(query->lastError(), text);
-    statements.insert(text, query);
+    return statements.insert(text, query).value();
+}
+} // namespace
+
+QSqlQuery &prepared(const QSqlDatabase &db, const QString &text) { return *preparedQuery(db, text); }
+
+QSqlQuery &prepared(const QSqlDatabase &db, const QString &text, std::weak_ptr<QSqlQuery> &remembered)
+{
+    // Kept alive by the connection's statements until dropPrepared().
+    if (const std::shared_ptr<QSqlQuery> query = remembered.lock(); query && query->driver() == db.driver())
+        return *query;
+    const std::shared_ptr<QSqlQuery> &query = preparedQuery(db, text);
+    remembered = query;
     return *query;
 }
 

@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <memory>
+
 struct sqlite3_stmt;
 
 namespace wire {
@@ -24,6 +26,9 @@ QString quoted(const QString &identifier);
 // A statement prepared once per connection and kept; the caller binds, executes and
 // finishes it (Finish below) so no read snapshot stays open.
 QSqlQuery &prepared(const QSqlDatabase &db, const QString &text);
+// The same, remembered by the caller for its next call on the same connection, which then
+// needs no lookup by the statement's text (a hash of a hundred characters and more).
+QSqlQuery &prepared(const QSqlDatabase &db, const QString &text, std::weak_ptr<QSqlQuery> &remembered);
 // Forgets the statements of a connection; call before the connection is removed.
 void dropPrepared(const QString &connectionName);
 
