@@ -105,14 +105,14 @@ void CborWriter::headBytes(int major, quint64 n, int size, char *out)
     }
 }
 
-void CborWriter::head(int major, quint64 n)
+void CborWriter::longHead(int major, quint64 n)
 {
     const int size = headSize(n);
     headBytes(major, n, size, grow(size));
 }
 
 // Head and bytes in one step: appending piece by piece costs more than the bytes.
-void CborWriter::item(int major, const char *data, qsizetype size)
+void CborWriter::longItem(int major, const char *data, qsizetype size)
 {
     const int headSize = CborWriter::headSize(quint64(size));
     char *out = grow(headSize + size);
@@ -121,23 +121,28 @@ void CborWriter::item(int major, const char *data, qsizetype size)
         std::memcpy(out + headSize, data, size_t(size));
 }
 
-void CborWriter::key(QLatin1StringView ascii) { item(3, ascii.data(), ascii.size()); }
 
 void CborWriter::text(QStringView s)
 {
+    // Names and ids are ASCII: one byte a character, without the per-character cases.
+    const char16_t *chars = s.utf16();
+    const qsizetype size = s.size();
+    char16_t any = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        any |= chars[i];
+    if (any < 0x80) {
+        const int headSize = CborWriter::headSize(quint64(size));
+        char *out = grow(headSize + size);
+        headBytes(3, quint64(size), headSize, out);
+        for (qsizetype i = 0; i < size; ++i)
+            out[headSize + i] = char(chars[i]);
+        return;
+    }
     const qsizetype n = utf8Length(s);
     const int headSize = CborWriter::headSize(quint64(n));
     char *out = grow(headSize + n);
     headBytes(3, quint64(n), headSize, out);
     writeUtf8(s, out + headSize);
-}
-
-void CborWriter::integer(qint64 v)
-{
-    if (v >= 0)
-        head(0, quint64(v));
-    else
-        head(1, quint64(-(v + 1)));
 }
 
 void CborWriter::real(double v)
@@ -149,7 +154,6 @@ void CborWriter::real(double v)
     qToBigEndian<quint64>(bits, out + 1);
 }
 
-void CborWriter::bytes(QByteArrayView b) { item(2, b.data(), b.size()); }
 
 void CborWriter::tree(const QCborValue &v)
 {

@@ -24,15 +24,15 @@ public:
 
     void map(quint64 pairs) { head(5, pairs); }
     void array(quint64 items) { head(4, items); }
-    void key(QLatin1StringView ascii); // ASCII only, as all protocol keys are
+    void key(QLatin1StringView ascii) { item(3, ascii.data(), ascii.size()); } // ASCII, as every key is
     void text(QStringView s);
     void utf8(QByteArrayView s) { item(3, s.data(), s.size()); } // text that is UTF-8 already
-    void integer(qint64 v);
+    void integer(qint64 v) { v >= 0 ? head(0, quint64(v)) : head(1, quint64(-(v + 1))); }
     void real(double v);
     void null() { *grow(1) = char(0xf6); }
     void boolean(bool b) { *grow(1) = char(b ? 0xf5 : 0xf4); }
     void undefined() { *grow(1) = char(0xf7); }
-    void bytes(QByteArrayView b);
+    void bytes(QByteArrayView b) { item(2, b.data(), b.size()); }
     // Bytes that are CBOR already (one or more whole items).
     void raw(QByteArrayView cbor)
     {
@@ -48,8 +48,26 @@ public:
 private:
     static int headSize(quint64 n);
     static void headBytes(int major, quint64 n, int size, char *out);
-    void head(int major, quint64 n);
-    void item(int major, const char *data, qsizetype size);
+    // Inline for the usual case, a head of one byte (a count or length under 24): most of
+    // an answer's items, at a fraction of a call's cost each.
+    void head(int major, quint64 n)
+    {
+        if (n < 24)
+            *grow(1) = char(uchar(major << 5) | uchar(n));
+        else
+            longHead(major, n);
+    }
+    void item(int major, const char *data, qsizetype size)
+    {
+        if (size >= 24)
+            return longItem(major, data, size);
+        char *out = grow(1 + size);
+        out[0] = char(uchar(major << 5) | uchar(size));
+        if (size > 0)
+            std::memcpy(out + 1, data, size_t(size));
+    }
+    void longHead(int major, quint64 n);
+    void longItem(int major, const char *data, qsizetype size);
     // Room for n more bytes at the end. An answer is some fifty items, nearly all of which
     // fit the buffer kept from the last one: their size is set here, not by a call of
     // QByteArray::resize() each, which costs an item more than its bytes.

@@ -176,6 +176,14 @@ void tst_values::writerIsReadByQt()
     QCOMPARE(vals.at(3).toInteger(), qint64(1) << 40);
     QVERIFY(m.value(u"null"_s).isNull());
     QCOMPARE(m.value(u"big"_s).toInteger(), std::numeric_limits<qint64>::max());
+
+    // A copy of the buffer taken meanwhile keeps its bytes when the writer goes on.
+    bytes.reserve(bytes.size() + 100);
+    const QByteArray copy = bytes;
+    w.null();
+    QCOMPARE(bytes.size(), copy.size() + 1);
+    QCOMPARE(copy, bytes.left(copy.size()));
+    QVERIFY(copy.constData()[copy.size()] == '\0');
 }
 
 void tst_values::readerReadsQtEncoding()
