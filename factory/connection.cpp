@@ -283,6 +283,12 @@ void Connection::write(const CallInfo &info)
     if (m_blockingReads && m_sendTimeout != qMax(0, m_callTimeout))
         setSocketTimeout(int(m_socket.socketDescriptor()), SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
 #endif
+#if defined(Q_OS_UNIX)
+    if (m_blockingReads) {
+        sendAll(info);
+        return;
+    }
+#endif
     if (m_socket.write(m_out) != m_out.size())
         lost(info);
     // Unbuffered, the socket hands the kernel what it takes at once and keeps the rest for
@@ -298,6 +304,48 @@ void Connection::write(const CallInfo &info)
             broken(ErrorCode::Timeout, info,
                    u"Anfrage an den Server "_s + m_where + u" nicht innerhalb von %1 ms gesendet"_s.arg(m_callTimeout));
     }
+}
+
+#if defined(Q_OS_UNIX)
+// A plain blocking socket straight to and from the kernel: the socket is unbuffered, and
+// the layers of Qt's device, TLS socket, TCP socket and socket engine cost a small call
+// more than its system call. The send timeout stands for the call's.
+void Connection::sendAll(const CallInfo &info)
+{
+    const int fd = int(m_socket.socketDescriptor());
+    const QDeadlineTimer deadline(m_callTimeout);
+    for (qsizetype sent = 0; sent < m_out.size();) {
+        const ssize_t n = ::send(fd, m_out.constData() + sent, size_t(m_out.size() - sent), MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            lost(info);
+        if (sent < m_out.size() && deadline.hasExpired())
+            broken(ErrorCode::Timeout, info,
+                   u"Anfrage an den Server "_s + m_where + u" nicht innerhalb von %1 ms gesendet"_s.arg(m_callTimeout));
+    }
+}
+#endif
+
+// What has come, up to `max` bytes: 0 when a blocking read's timeout passed, -1 at the end of
+// the stream or on an error.
+qint64 Connection::readSome(char *to, qint64 max)
+{
+#if defined(Q_OS_UNIX)
+    if (m_blockingReads) {
+        for (;;) {
+            const ssize_t n = ::recv(int(m_socket.socketDescriptor()), to, size_t(max), 0);
+            if (n > 0)
+                return n;
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        }
+    }
+#endif
+    return m_socket.read(to, max);
 }
 
 CborReader &Connection::exchange(const CallInfo &info, int timeoutMsec)
@@ -419,7 +467,7 @@ qsizetype Connection::receiveFrame(const CallInfo &info, int timeoutMsec)
             m_in.resize(frameEnd >= 0 ? qMax(m_in.size() + 1, qMin(frameEnd, 2 * m_in.size())) : 2 * m_in.size());
         if (!waitForAnswer(deadline))
             fail();
-        const qint64 n = m_socket.read(m_in.data() + m_inHave, m_in.size() - m_inHave);
+        const qint64 n = readSome(m_in.data() + m_inHave, m_in.size() - m_inHave);
         if (n < 0)
             lost(info);
         if (n == 0 && deadline.hasExpired()) // a blocking read's timeout

@@ -119,6 +119,10 @@ private:
 
     CborReader &exchange(const CallInfo &info, int timeoutMsec);
     void write(const CallInfo &info);
+#if defined(Q_OS_UNIX)
+    void sendAll(const CallInfo &info);
+#endif
+    qint64 readSome(char *to, qint64 max);
     // Reads the next frame to m_in[m_inStart, m_inEnd) and answers its size; bytes after it stay.
     qsizetype receiveFrame(const CallInfo &info, int timeoutMsec);
     // Places m_reader on the "ok" value of the frame just read, the answer to `number`; or

@@ -594,6 +594,17 @@ void tst_factory::largeRequestReachesASlowServerWhole()
     resume.join();
     QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
     QVERIFY(f.IsConnected());
+
+    // A server that takes none of it fails the call in the call's time, not later.
+    f.setCallTimeout(500);
+    ::kill(pid_t(m_server->pid()), SIGSTOP);
+    t.restart();
+    EXPECT_ERROR(f.Static(u"orvanta.wexlkunde"_s)->call(u"Save"_s, {u"1"_s, numbers.join(u'|'), u"orvanta.wexl"_s}),
+                 factory::ErrorCode::Timeout);
+    const qint64 failedAfter = t.elapsed();
+    ::kill(pid_t(m_server->pid()), SIGCONT);
+    QVERIFY2(failedAfter < 3000, qPrintable(QString::number(failedAfter)));
+    QVERIFY2(m_error.contains(u"gesendet"_s), qPrintable(m_error));
 }
 
 void tst_factory::killedServerFailsTheCallAndAllowsReconnect()
