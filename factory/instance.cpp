@@ -186,7 +186,6 @@ InstancePtr openInstance(const std::shared_ptr<Connection> &conn, const QString 
     d->conn = conn;
     d->className = className;
     d->id = id;
-    d->props.reserve(32);
     d->read(r);
     return std::make_shared<Instance>(std::move(d));
 }
