@@ -470,8 +470,6 @@ QVariant CborReader::valueAt(int depth)
     }
 }
 
-void CborReader::skip() { skipAt(0); }
-
 void CborReader::skipAt(int depth)
 {
     if (depth > MaxDepth)

@@ -137,7 +137,23 @@ public:
     qint64 integer(); // also accepts a double without fraction
     bool boolean();   // true/false, or an integer
     QVariant value(); // late-bound: QString, qint64, double, QVariantList, QVariantMap; null: QVariant()
-    void skip();
+    // Inline for the usual case: a short text, a small number, a simple value.
+    void skip()
+    {
+        if (m_p < m_end) {
+            const uchar info = *m_p & 0x1f;
+            const int major = *m_p >> 5;
+            if ((major <= 1 && info < 24) || (*m_p >= 0xf4 && *m_p <= 0xf7)) {
+                ++m_p;
+                return;
+            }
+            if ((major == 2 || major == 3) && info < 24 && m_end - m_p > info) {
+                m_p += 1 + info;
+                return;
+            }
+        }
+        skipAt(0);
+    }
     bool atEnd() const { return m_p >= m_end; }
     const char *position() const { return reinterpret_cast<const char *>(m_p); }
 
