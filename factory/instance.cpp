@@ -133,8 +133,10 @@ struct Instance::Private
             else if (!sameAscii(view, known[i]))
                 known[i] = QString::fromUtf8(view);
             Property *p = displaysFirst ? find(known[i]) : nullptr;
-            if (!p)
-                p = &props.emplace_back(Property{known[i], {}, {}, {}, false, false});
+            if (!p) {
+                p = &props.emplace_back();
+                p->name = known[i];
+            }
             const char *at = r.position();
             r.skip();
             p->rawAt = at - base;
@@ -162,7 +164,7 @@ struct Instance::Private
                 if (!p)
                     p = &props.emplace_back(Property{std::move(name), QString(), QString(), {}, false, false});
             }
-            p->display = toText(r.value());
+            p->display = r.isText() ? r.text() : toText(r.value());
             p->hasDisplay = true;
         }
     }
