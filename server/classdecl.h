@@ -104,6 +104,8 @@ using ClassMethod = std::function<QVariant(CallContext &, const QVariantList &ar
 using InstanceMethod = std::function<QVariant(CallContext &, const QVariantMap &object, const QVariantList &args)>;
 using Query = std::function<std::unique_ptr<RowSource>(CallContext &, const QVariantList &args)>;
 using DisplayForm = std::function<QString(const QVariant &raw)>;
+// Whether a stored text (UTF-8) is its own display form, which then needs no call of DisplayForm.
+using SameOnDisplay = bool (*)(QByteArrayView storedUtf8);
 using Routine = std::function<QString(CallContext &)>; // answers what it wrote
 
 struct PropertyDecl
@@ -112,6 +114,7 @@ struct PropertyDecl
     DisplayForm display = {}; // "<name>LogicalToODBC"; none = the raw value as text
     bool readOnly = false;
     bool hidden = false; // stored, but never sent to a client nor set by one
+    SameOnDisplay sameOnDisplay = nullptr; // none: every text goes through `display`
 };
 
 struct ClassDecl

@@ -157,11 +157,11 @@ QCborMap ObjectLayer::describe(const ClassInfo &info, const QString &id, const Q
 }
 
 // What describe() answers and the class, without building the map first: opening an
-// object is the most frequent call. `value(k)` writes property k's stored value, `raw(k)`
-// gives it for its display form.
-template<typename WriteValue, typename RawValue>
+// object is the most frequent call. `value(k)` writes property k's stored value,
+// `display(property, k)` its display form.
+template<typename WriteValue, typename WriteDisplay>
 void ObjectLayer::writeObject(const ClassInfo &info, const QString &id, wire::CborWriter &w, WriteValue value,
-                              RawValue raw)
+                              WriteDisplay display)
 {
     const ClassDecl &decl = *info.decl;
     w.map(4);
@@ -182,7 +182,7 @@ void ObjectLayer::writeObject(const ClassInfo &info, const QString &id, wire::Cb
         if (property.hidden || !property.display)
             continue;
         w.utf8(info.namesUtf8[k]);
-        w.text(property.display(raw(int(k))));
+        display(property, int(k));
     }
     w.key("cls"_L1);
     w.utf8(info.classUtf8);
@@ -206,13 +206,25 @@ void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWrite
                 else
                     w.utf8({});
             },
-            [&](int k) { return rawValue(k < columns ? sql::sqliteCell(stmt, k) : QVariant()); });
+            [&](const PropertyDecl &property, int k) {
+                if (property.sameOnDisplay && k < columns) {
+                    sqlite3_value *v = sqlite3_column_value(stmt, k);
+                    if (sqlite3_value_type(v) == SQLITE_TEXT) {
+                        const QByteArrayView utf8(reinterpret_cast<const char *>(sqlite3_value_text(v)),
+                                                  sqlite3_value_bytes(v));
+                        if (property.sameOnDisplay(utf8))
+                            return w.utf8(utf8);
+                    }
+                }
+                w.text(property.display(rawValue(k < columns ? sql::sqliteCell(stmt, k) : QVariant())));
+            });
         return;
     }
     if (!load(i, id, m_values))
         notFound(i, id);
     writeObject(
-        i, id, w, [&](int k) { values::writeCbor(w, m_values[k]); }, [&](int k) { return m_values[k]; });
+        i, id, w, [&](int k) { values::writeCbor(w, m_values[k]); },
+        [&](const PropertyDecl &property, int k) { w.text(property.display(m_values[k])); });
 }
 
 QVariant ObjectLayer::keyOf(const ClassInfo &info, const QString &id) const

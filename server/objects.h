@@ -59,9 +59,9 @@ private:
     QVariantMap objectMap(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     QCborMap describe(const ClassInfo &info, const QString &id, const QVariantList &values) const;
     [[noreturn]] void notFound(const ClassInfo &info, const QString &id) const;
-    template<typename WriteValue, typename RawValue>
+    template<typename WriteValue, typename WriteDisplay>
     static void writeObject(const ClassInfo &info, const QString &id, wire::CborWriter &w, WriteValue value,
-                            RawValue raw);
+                            WriteDisplay display);
 
     CallContext &m_ctx;
     QVariantList m_values; // of the object being opened, kept for the next

@@ -12,7 +12,9 @@ PropertyDecl plain(const QString &name) { return PropertyDecl{name}; }
 
 PropertyDecl shown(const QString &name)
 {
-    return PropertyDecl{name, [](const QVariant &raw) { return toDisplayForm(raw.toString()); }};
+    PropertyDecl p{name, [](const QVariant &raw) { return toDisplayForm(raw.toString()); }};
+    p.sameOnDisplay = sameInDisplayForm;
+    return p;
 }
 
 QList<PropertyDecl> plainProperties(const QStringList &names)

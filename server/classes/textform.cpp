@@ -36,6 +36,18 @@ QString mapChars(const QString &text, int from, int to)
 } // namespace
 
 QString toServerForm(const QString &display) { return mapChars(display, 0, 1); }
+
+bool sameInDisplayForm(QByteArrayView storedUtf8)
+{
+    for (qsizetype i = 0; i < storedUtf8.size(); ++i) {
+        const char c = storedUtf8[i];
+        if ((c >= '[' && c <= ']') || (c >= '{' && c <= '~'))
+            return false;
+        if (c == '\xc3' && i + 1 < storedUtf8.size() && storedUtf8[i + 1] == '\xb5') // õ
+            return false;
+    }
+    return true;
+}
 QString toDisplayForm(const QString &stored) { return mapChars(stored, 1, 0); }
 
 QString toSearchForm(const QString &display)

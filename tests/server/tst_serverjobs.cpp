@@ -291,6 +291,21 @@ void tst_serverjobs::openAnswersCanonicalNamesAndDisplayForms()
     const QCborMap own = c.request({{u"op"_s, u"icall"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, u"1||MUE"_s},
                                     {u"m"_s, u"PNAMELogicalToODBC"_s}, {u"a"_s, QCborArray{}}});
     QCOMPARE(own.value(u"ok"_s).toString(), u"Jürgen Müller"_s);
+
+    // Every server-form character, and the characters next to them, which stay as they are.
+    const QList<std::pair<QString, QString>> forms = {
+        {u"[\\]{|}~õ"_s, u"ÄÖÜäöüß§"_s}, {u"Abs. õ 5"_s, u"Abs. § 5"_s}, {u"Z^_`z\x7fô"_s, u"Z^_`z\x7fô"_s}};
+    for (const auto &[stored, shown] : forms) {
+        const QString code = u"ZEICHEN"_s + QString::number(forms.indexOf({stored, shown}));
+        const QCborMap saved =
+            c.request({{u"op"_s, u"save"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, QCborValue(nullptr)},
+                       {u"p"_s, QCborMap{{u"FIRMA"_s, 1}, {u"code"_s, code}, {u"PNAME"_s, stored}}}});
+        const QString id = saved.value(u"ok"_s).toMap().value(u"id"_s).toString();
+        const QCborMap opened =
+            c.request({{u"op"_s, u"open"_s}, {u"cls"_s, u"VR.ParPersEdv"_s}, {u"id"_s, id}}).value(u"ok"_s).toMap();
+        QCOMPARE(opened.value(u"p"_s).toMap().value(u"PNAME"_s).toString(), stored);
+        QCOMPARE(opened.value(u"d"_s).toMap().value(u"PNAME"_s).toString(), shown);
+    }
 }
 
 void tst_serverjobs::idPartsGivenAsNumbersAreKeptAsText()
