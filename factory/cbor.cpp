@@ -121,7 +121,6 @@ void CborWriter::longItem(int major, const char *data, qsizetype size)
         std::memcpy(out + headSize, data, size_t(size));
 }
 
-
 void CborWriter::text(QStringView s)
 {
     // Names and ids are ASCII: one byte a character, without the per-character cases.
@@ -153,7 +152,6 @@ void CborWriter::real(double v)
     std::memcpy(&bits, &v, 8);
     qToBigEndian<quint64>(bits, out + 1);
 }
-
 
 void CborWriter::tree(const QCborValue &v)
 {

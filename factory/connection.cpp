@@ -282,8 +282,6 @@ void Connection::write(const CallInfo &info)
     // A send that the server does not take must not hold the caller for good either.
     if (m_blockingReads && m_sendTimeout != qMax(0, m_callTimeout))
         setSocketTimeout(int(m_socket.socketDescriptor()), SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
-#endif
-#if defined(Q_OS_UNIX)
     if (m_blockingReads) {
         sendAll(info);
         return;

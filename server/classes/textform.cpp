@@ -36,6 +36,7 @@ QString mapChars(const QString &text, int from, int to)
 } // namespace
 
 QString toServerForm(const QString &display) { return mapChars(display, 0, 1); }
+QString toDisplayForm(const QString &stored) { return mapChars(stored, 1, 0); }
 
 bool sameInDisplayForm(QByteArrayView storedUtf8)
 {
@@ -48,7 +49,6 @@ bool sameInDisplayForm(QByteArrayView storedUtf8)
     }
     return true;
 }
-QString toDisplayForm(const QString &stored) { return mapChars(stored, 1, 0); }
 
 QString toSearchForm(const QString &display)
 {
