@@ -173,6 +173,15 @@ QString Request::text(QLatin1StringView key) const
     return s;
 }
 
+QByteArrayView Request::plainText(QLatin1StringView key) const
+{
+    const QByteArrayView bytes = raw(key);
+    if (bytes.isEmpty() || (uchar(bytes[0]) >> 5) != 3 || (uchar(bytes[0]) & 0x1f) == 31)
+        return {};
+    CborReader r(bytes.data(), bytes.size());
+    return r.textView();
+}
+
 std::optional<qint64> Request::integer(QLatin1StringView key) const
 {
     const QByteArrayView bytes = raw(key);

@@ -32,6 +32,9 @@ public:
     QByteArrayView raw(QLatin1StringView key) const;
     bool isText(QLatin1StringView key) const;
     QString text(QLatin1StringView key) const; // a null QString unless the value is text
+    // The UTF-8 bytes of a text in one piece, inside the request; null for anything else
+    // (chunked text too). No QString is made: for checks of names on every call.
+    QByteArrayView plainText(QLatin1StringView key) const;
     std::optional<qint64> integer(QLatin1StringView key) const; // none unless the value is an integer
 
 private:

@@ -1,7 +1,5 @@
 #include "server/access.h"
 
-#include "factory/cbor.h"
-
 #include <QCborArray>
 #include <QRegularExpression>
 
@@ -11,16 +9,12 @@ namespace server::access {
 
 namespace {
 
-// The request's text under `key`, read off the request's own bytes: every call before a
-// sign-in passes here, and a QString of each name would cost more than the check. Empty
-// unless the value is a text in one piece, as the session sends every name.
+// The request's text under `key` as it came: every call before a sign-in passes here, and a
+// QString of each name would cost more than the check. Empty unless the value is a text in
+// one piece, as the session sends every name.
 QLatin1StringView textOf(const wire::Request &request, QLatin1StringView key)
 {
-    const QByteArrayView raw = request.raw(key);
-    if (raw.isEmpty() || (uchar(raw[0]) >> 5) != 3 || (uchar(raw[0]) & 0x1f) == 31)
-        return {};
-    wire::CborReader r(raw.data(), raw.size());
-    const QByteArrayView utf8 = r.textView();
+    const QByteArrayView utf8 = request.plainText(key);
     return QLatin1StringView(utf8.data(), utf8.size());
 }
 
