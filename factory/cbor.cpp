@@ -87,15 +87,12 @@ double halfToDouble(quint16 half)
 
 // ---------------------------------------------------------------- writer
 
-// The size of the head of an item with argument n.
-int CborWriter::headSize(quint64 n)
+// Room for the head of an item with argument n and `bytes` bytes after it: the head written,
+// where the bytes go.
+char *CborWriter::headed(int major, quint64 n, qsizetype bytes)
 {
-    return n < 24 ? 1 : n <= 0xff ? 2 : n <= 0xffff ? 3 : n <= 0xffffffffu ? 5 : 9;
-}
-
-// The head's bytes, written to `out` (headSize(n) of them).
-void CborWriter::headBytes(int major, quint64 n, int size, char *out)
-{
+    const int size = n < 24 ? 1 : n <= 0xff ? 2 : n <= 0xffff ? 3 : n <= 0xffffffffu ? 5 : 9;
+    char *out = grow(size + bytes);
     const auto m = uchar(major << 5);
     static constexpr uchar info[10] = {0, 0, 24, 25, 0, 26, 0, 0, 0, 27};
     out[0] = char(size == 1 ? m | uchar(n) : m | info[size]);
@@ -103,22 +100,13 @@ void CborWriter::headBytes(int major, quint64 n, int size, char *out)
         out[i] = char(n & 0xff);
         n >>= 8;
     }
-}
-
-void CborWriter::longHead(int major, quint64 n)
-{
-    const int size = headSize(n);
-    headBytes(major, n, size, grow(size));
+    return out + size;
 }
 
 // Head and bytes in one step: appending piece by piece costs more than the bytes.
 void CborWriter::longItem(int major, const char *data, qsizetype size)
 {
-    const int headSize = CborWriter::headSize(quint64(size));
-    char *out = grow(headSize + size);
-    headBytes(major, quint64(size), headSize, out);
-    if (size > 0)
-        std::memcpy(out + headSize, data, size_t(size));
+    std::memcpy(headed(major, quint64(size), size), data, size_t(size));
 }
 
 void CborWriter::text(QStringView s)
@@ -130,18 +118,13 @@ void CborWriter::text(QStringView s)
     for (qsizetype i = 0; i < size; ++i)
         any |= chars[i];
     if (any < 0x80) {
-        const int headSize = CborWriter::headSize(quint64(size));
-        char *out = grow(headSize + size);
-        headBytes(3, quint64(size), headSize, out);
+        char *out = headed(3, quint64(size), size);
         for (qsizetype i = 0; i < size; ++i)
-            out[headSize + i] = char(chars[i]);
+            out[i] = char(chars[i]);
         return;
     }
     const qsizetype n = utf8Length(s);
-    const int headSize = CborWriter::headSize(quint64(n));
-    char *out = grow(headSize + n);
-    headBytes(3, quint64(n), headSize, out);
-    writeUtf8(s, out + headSize);
+    writeUtf8(s, headed(3, quint64(n), n));
 }
 
 void CborWriter::real(double v)

@@ -46,8 +46,7 @@ public:
     void value(const QVariant &v);
 
 private:
-    static int headSize(quint64 n);
-    static void headBytes(int major, quint64 n, int size, char *out);
+    char *headed(int major, quint64 n, qsizetype bytes);
     // Inline for the usual case, a head of one byte (a count or length under 24): most of
     // an answer's items, at a fraction of a call's cost each.
     void head(int major, quint64 n)
@@ -55,7 +54,7 @@ private:
         if (n < 24)
             *grow(1) = char(uchar(major << 5) | uchar(n));
         else
-            longHead(major, n);
+            headed(major, n, 0);
     }
     void item(int major, const char *data, qsizetype size)
     {
@@ -66,7 +65,6 @@ private:
         if (size > 0)
             std::memcpy(out + 1, data, size_t(size));
     }
-    void longHead(int major, quint64 n);
     void longItem(int major, const char *data, qsizetype size);
     // Room for n more bytes at the end. An answer is some fifty items, nearly all of which
     // fit the buffer kept from the last one: their size is set here, not by a call of
