@@ -208,13 +208,9 @@ void ObjectLayer::open(const ClassDecl &decl, const QString &id, wire::CborWrite
             },
             [&](const PropertyDecl &property, int k) {
                 if (property.sameOnDisplay && k < columns) {
-                    sqlite3_value *v = sqlite3_column_value(stmt, k);
-                    if (sqlite3_value_type(v) == SQLITE_TEXT) {
-                        const QByteArrayView utf8(reinterpret_cast<const char *>(sqlite3_value_text(v)),
-                                                  sqlite3_value_bytes(v));
-                        if (property.sameOnDisplay(utf8))
-                            return w.utf8(utf8);
-                    }
+                    const QByteArrayView utf8 = sql::sqliteText(stmt, k);
+                    if (!utf8.isNull() && property.sameOnDisplay(utf8))
+                        return w.utf8(utf8);
                 }
                 w.text(property.display(rawValue(k < columns ? sql::sqliteCell(stmt, k) : QVariant())));
             });

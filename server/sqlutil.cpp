@@ -97,6 +97,14 @@ sqlite3_stmt *sqliteStatement(const QSqlQuery &query)
     return *static_cast<sqlite3_stmt *const *>(handle.constData());
 }
 
+namespace {
+// The file holds UTF-8: asking for UTF-16 would make SQLite convert into a buffer of its own.
+QByteArrayView textOf(sqlite3_value *v)
+{
+    return QByteArrayView(reinterpret_cast<const char *>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+}
+} // namespace
+
 // As Qt's driver reads a cell (its default precision: a real as a double).
 QVariant sqliteCell(sqlite3_stmt *stmt, int i)
 {
@@ -113,12 +121,8 @@ QVariant sqliteCell(sqlite3_stmt *stmt, int i)
         return QVariant(QMetaType::fromType<QString>());
     case SQLITE_BLOB:
         return QByteArray(static_cast<const char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
-    default: {
-        // The file holds UTF-8: asking for UTF-16 would make SQLite convert into a buffer
-        // of its own, and QString copy that again.
-        const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
-        return QString::fromUtf8(text, sqlite3_value_bytes(v));
-    }
+    default:
+        return QString::fromUtf8(textOf(v));
     }
 }
 
@@ -239,6 +243,12 @@ bool firstRow(QSqlQuery &query, const QVariantList &binds, QVariantList &row)
     return true;
 }
 
+QByteArrayView sqliteText(sqlite3_stmt *stmt, int i)
+{
+    sqlite3_value *v = sqlite3_column_value(stmt, i);
+    return sqlite3_value_type(v) == SQLITE_TEXT ? textOf(v) : QByteArrayView();
+}
+
 void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i)
 {
     sqlite3_value *v = sqlite3_column_value(stmt, i);
@@ -250,7 +260,7 @@ void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i)
         w.real(sqlite3_value_double(v));
         break;
     case SQLITE_TEXT:
-        w.utf8(QByteArrayView(reinterpret_cast<const char *>(sqlite3_value_text(v)), sqlite3_value_bytes(v)));
+        w.utf8(textOf(v));
         break;
     default: // NULL or a blob: as their QVariant goes
         values::writeCbor(w, sqliteCell(stmt, i));

@@ -48,6 +48,8 @@ QVariant sqliteCell(sqlite3_stmt *stmt, int i);
 // The same cell onto the wire as values::writeCbor(sqliteCell(...)) writes it; text goes as
 // the UTF-8 it is stored in.
 void writeSqliteCell(wire::CborWriter &w, sqlite3_stmt *stmt, int i);
+// A text cell's UTF-8 bytes, valid until the statement moves on; null unless the cell is text.
+QByteArrayView sqliteText(sqlite3_stmt *stmt, int i);
 // firstRow() for a reader of the cells in place (stmt: sqliteStatement(query)): binds and
 // steps to the first row, false without one. The row stands until endRow(stmt).
 bool stepToFirstRow(QSqlQuery &query, sqlite3_stmt *stmt, const QVariantList &binds);
