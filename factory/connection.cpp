@@ -115,7 +115,7 @@ bool Connection::open(const Address &address, int connectTimeoutMsec)
     }
     if (m_ns.isEmpty())
         m_ns = address.ns;
-    blockReads();
+    makeBlocking();
     return true;
 }
 
@@ -131,7 +131,7 @@ void setSocketTimeout(int fd, int option, int msec, int &current)
 #endif
 } // namespace
 
-void Connection::blockReads()
+void Connection::makeBlocking()
 {
 #if defined(Q_OS_UNIX)
     // A read that waits for the answer itself saves the poll before it, a system call of
@@ -143,8 +143,8 @@ void Connection::blockReads()
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return;
-    m_blockingReads = true;
-    m_receiveTimeout = m_sendTimeout = -1; // set by the first request, see write()
+    m_blocking = true;
+    m_receiveTimeout = m_sendTimeout = -1; // set by the first request, see sendAll()
 #endif
 }
 
@@ -180,7 +180,7 @@ void Connection::close()
         m_socket.abort();
     m_connected = false;
     m_job = 0;
-    m_blockingReads = false;
+    m_blocking = false;
     m_pipelined.clear(); // their answers are gone with the job, and the transaction with them
     m_inHave = m_inStart = m_inEnd = 0;
 }
@@ -196,7 +196,7 @@ bool Connection::isConnected()
     // (still there), end of stream (gone), or bytes (its last words before closing).
     char probe;
 #if defined(Q_OS_UNIX)
-    if (m_blockingReads) {
+    if (m_blocking) {
         const ssize_t n = ::recv(int(m_socket.socketDescriptor()), &probe, 1, MSG_DONTWAIT);
         if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
             close();
@@ -226,7 +226,7 @@ CborWriter &Connection::begin(QLatin1StringView op, int pairs)
 bool Connection::waitForAnswer(const QDeadlineTimer &deadline)
 {
 #if defined(Q_OS_UNIX)
-    if (m_blockingReads) {
+    if (m_blocking) {
         // The receive timeout stands for the deadline. It is set anew only when it is off by
         // more than a little: a call's first read finds the one of the call before.
         const int fd = int(m_socket.socketDescriptor());
@@ -279,13 +279,8 @@ void Connection::write(const CallInfo &info)
                         + u')');
     qToBigEndian<quint32>(quint32(body), m_out.data());
 #if defined(Q_OS_UNIX)
-    // A send that the server does not take must not hold the caller for good either.
-    if (m_blockingReads && m_sendTimeout != qMax(0, m_callTimeout))
-        setSocketTimeout(int(m_socket.socketDescriptor()), SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
-    if (m_blockingReads) {
-        sendAll(info);
-        return;
-    }
+    if (m_blocking)
+        return sendAll(info);
 #endif
     if (m_socket.write(m_out) != m_out.size())
         lost(info);
@@ -307,10 +302,13 @@ void Connection::write(const CallInfo &info)
 #if defined(Q_OS_UNIX)
 // A plain blocking socket straight to and from the kernel: the socket is unbuffered, and
 // the layers of Qt's device, TLS socket, TCP socket and socket engine cost a small call
-// more than its system call. The send timeout stands for the call's.
+// more than its system call.
 void Connection::sendAll(const CallInfo &info)
 {
     const int fd = int(m_socket.socketDescriptor());
+    // A send that the server does not take must not hold the caller for good either.
+    if (m_sendTimeout != qMax(0, m_callTimeout))
+        setSocketTimeout(fd, SO_SNDTIMEO, m_callTimeout, m_sendTimeout);
     const QDeadlineTimer deadline(m_callTimeout);
     for (qsizetype sent = 0; sent < m_out.size();) {
         const ssize_t n = ::send(fd, m_out.constData() + sent, size_t(m_out.size() - sent), MSG_NOSIGNAL);
@@ -332,7 +330,7 @@ void Connection::sendAll(const CallInfo &info)
 qint64 Connection::readSome(char *to, qint64 max)
 {
 #if defined(Q_OS_UNIX)
-    if (m_blockingReads) {
+    if (m_blocking) {
         for (;;) {
             const ssize_t n = ::recv(int(m_socket.socketDescriptor()), to, size_t(max), 0);
             if (n > 0)

@@ -129,7 +129,9 @@ private:
     // answers the error the server sent (after 1000–1003 the connection is closed).
     std::optional<Error> answer(const CallInfo &info, qint64 number, qsizetype frameEnd);
     bool waitForAnswer(const QDeadlineTimer &deadline);
-    void blockReads(); // a plain socket on Unix: reads wait themselves, bounded by timeouts
+    // A plain socket on Unix: sends and reads go straight to the kernel and wait themselves,
+    // bounded by timeouts.
+    void makeBlocking();
     [[noreturn]] void broken(int number, const CallInfo &info, const QString &why);
     [[noreturn]] void lost(const CallInfo &info); // broken(): the connection went down
     bool hello(const QString &ns, int timeoutMsec); // true: the server offers TLS
@@ -154,7 +156,7 @@ private:
     int m_job = 0;
     bool m_connected = false;
     bool m_answered = false; // the last failure was an answer of the server, not the transport
-    bool m_blockingReads = false;
+    bool m_blocking = false;
     int m_receiveTimeout = -1; // ms set on the blocking socket (0: none; -1: not set)
     int m_sendTimeout = -1;
 };
