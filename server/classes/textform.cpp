@@ -12,25 +12,28 @@ constexpr char16_t pairs[][2] = {
     {u'Ä', u'['}, {u'Ö', u'\\'}, {u'Ü', u']'}, {u'§', u'õ'},
 };
 
+// Column `from` of the pairs to column `to`; other characters stay.
+char16_t mapped(char16_t c, int from, int to)
+{
+    if (c < u'[') // below every character either side maps
+        return c;
+    for (const auto &p : pairs) {
+        if (c == p[from])
+            return p[to];
+    }
+    return c;
+}
+
 QString mapChars(const QString &text, int from, int to)
 {
-    auto mapped = [&](char16_t c) -> char16_t {
-        if (c < u'[') // below every character either side maps
-            return c;
-        for (const auto &p : pairs) {
-            if (c == p[from])
-                return p[to];
-        }
-        return c;
-    };
     // Most texts have none of them: the text itself, shared, not a copy.
-    const auto first =
-        std::find_if(text.cbegin(), text.cend(), [&](QChar c) { return mapped(c.unicode()) != c.unicode(); });
+    const auto first = std::find_if(text.cbegin(), text.cend(),
+                                    [&](QChar c) { return mapped(c.unicode(), from, to) != c.unicode(); });
     if (first == text.cend())
         return text;
     QString out = text;
     for (auto it = out.begin() + (first - text.cbegin()); it != out.end(); ++it)
-        *it = QChar(mapped(it->unicode()));
+        *it = QChar(mapped(it->unicode(), from, to));
     return out;
 }
 } // namespace
@@ -40,11 +43,13 @@ QString toDisplayForm(const QString &stored) { return mapChars(stored, 1, 0); }
 
 bool sameInDisplayForm(QByteArrayView storedUtf8)
 {
+    // Every character either side maps is below U+0800: one or two bytes of UTF-8.
     for (qsizetype i = 0; i < storedUtf8.size(); ++i) {
-        const char c = storedUtf8[i];
-        if ((c >= '[' && c <= ']') || (c >= '{' && c <= '~'))
-            return false;
-        if (c == '\xc3' && i + 1 < storedUtf8.size() && storedUtf8[i + 1] == '\xb5') // õ
+        const auto b = uchar(storedUtf8[i]);
+        char16_t c = b;
+        if (b >= 0xc2 && b <= 0xdf && i + 1 < storedUtf8.size())
+            c = char16_t(((b & 0x1f) << 6) | (uchar(storedUtf8[++i]) & 0x3f));
+        if (mapped(c, 1, 0) != c)
             return false;
     }
     return true;
