@@ -42,7 +42,7 @@ struct Flusher
         }
         lists.flushed = true;
     }
-    void watch() {}
+    void watch() {} // the first use in a thread has its destructor run at the thread's end
 };
 thread_local Flusher flusher;
 
